@@ -1,0 +1,76 @@
+// The memory block manager: all allocation of the system.
+//
+// Memory comes from the operating system in 64 KB blocks mapped from
+// "/dev/zero" and is handed out in 32-byte nodes, first fit at the lowest
+// address; each block keeps a memory allocation table (MAT) of one character
+// per node, " " free and "U" used. A request for n bytes takes the smallest
+// multiple of 32 that is at least n + 1; a larger one than 65,536 gets a
+// dedicated block of its own. Every byte handed out is zero-filled; a block
+// goes back to the system when its last allocation is released.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+constexpr int MEM_NODE_SIZE = 32;          // bytes per node
+constexpr int MEM_NODES = 2048;            // nodes per regular block
+constexpr int MEM_BLOCK_SIZE = 65536;      // data area of a regular block
+constexpr char MEM_FREE = ' ';             // MAT character of a free node
+constexpr char MEM_USED = 'U';             // MAT character of a used node
+
+// One entry of a block's node table: the allocation that begins at that node.
+struct MemNodeEntry {
+  uint16_t count;   // length of the allocation in nodes, 0 where none begins
+  char *addr;       // its address (data + 32 * node), null where none begins
+};
+
+// Block descriptor, one per block, in a mapping of its own.
+struct MemBlock {
+  MemBlock *next;
+  MemBlock *prev;
+  int32_t size;         // data area: 65,536, or a multiple of it for a dedicated block
+  int32_t usedLen;      // dedicated blocks: the rounded length in use
+  int32_t freeNodes;    // regular blocks: free nodes; dedicated blocks: 0
+  char *data;           // the data area (a separate mapping)
+  MemNodeEntry nodes[MEM_NODES];
+  char MAT[MEM_NODES + 1];
+};
+
+extern MemBlock *pMemB;          // first block of the chain, null while empty
+extern const char OutOfMem[];    // "Unable to allocate memory"
+
+// Zero-filled memory of at least n bytes; null for n == 0 or when no memory
+// can be had (then "ERROR: Unable to allocate memory" is on standard error).
+void *GetMem(size_t n);
+// Gives an allocation back; a pointer in no block, or not at the start of an
+// allocation, changes nothing.
+void PutMem(void *p);
+// Resizes an allocation (possibly moving it); contents are kept up to the
+// smaller length and added bytes are zero. n == 0 releases p and returns null;
+// a null or unknown p makes it GetMem(n).
+void *AdjustMem(void *p, size_t n);
+// Describes every block on standard output (a debugging aid).
+void DumpMem();
+
+// Internals, public for the tests.
+void *MapBlock(size_t length);
+MemBlock *GetNewBlock(size_t length);
+void PushBlock(MemBlock *block);
+void PopBlock(MemBlock *block);
+MemBlock *FindBlock(const void *p);
+void FreeBlock(MemBlock *block);
+int TestMAT(const char *pos, char ch, int count);
+
+// Scratch block from GetMem released at the end of a scope.
+class MemHolder {
+ public:
+  explicit MemHolder(void *p = nullptr) : p_(p) {}
+  ~MemHolder() { PutMem(p_); }
+  MemHolder(const MemHolder &) = delete;
+  MemHolder &operator=(const MemHolder &) = delete;
+  void *get() const { return p_; }
+  char *str() const { return static_cast<char *>(p_); }
+  void reset(void *p) { if (p != p_) PutMem(p_); p_ = p; }
+  void *release() { void *p = p_; p_ = nullptr; return p; }
+ private:
+  void *p_;
+};

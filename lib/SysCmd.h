@@ -1,0 +1,69 @@
+// The command layer: the fixed table of external commands, their resolution
+// along the search path, and their execution through "sh -c" with progress
+// dots, logging and failure modes; the capture of command output and the
+// probes built on it (processes, disk space, directory listings).
+//
+// Row numbers of ComList are an interface: callers name commands by index.
+// Mode 0 discards output and ignores failure, 1 logs and warns, 2 logs and
+// ends the run with status 1; a negative index runs the row silently.
+#pragma once
+#include <cstdarg>
+#include <cstdint>
+#include <dirent.h>
+#include "utils.h"
+
+struct SysCmdEntry {
+  const char *pCmd;     // name as it stands in a directory listing
+  const char *pFlags;   // default options, "" for none
+  char *pPath;          // directory it was found in, null while unresolved
+  int32_t iWait;        // settle time: 0 none, n seconds, -1 wait for the process
+};
+
+constexpr int SYSCMD_ROWS = 85;
+extern SysCmdEntry ComList[SYSCMD_ROWS];
+extern const char SearchPaths[];          // "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc"
+extern char *FullSearchPath;
+extern unsigned char flInitSysCmd;
+extern unsigned char flSysCmdLog;
+
+// The rows the installer and its library use.
+enum SysCmdIndex : int {
+  CMD_RAW = 1, CMD_CAT = 3, CMD_CHGRP = 4, CMD_CHMOD = 5, CMD_CHOWN = 6, CMD_CLEAR = 7,
+  CMD_CP = 9, CMD_CP_R = 10, CMD_LN = 17, CMD_MV = 25, CMD_MKDIR = 26, CMD_RM = 29,
+  CMD_RM_RF = 30, CMD_SH = 31, CMD_TAR_X = 34, CMD_TOUCH = 35, CMD_WHOAMI = 37,
+  CMD_SED = 40, CMD_DU = 41, CMD_LPD = 43, CMD_PS = 57, CMD_DF = 59,
+};
+
+void InitSysCmdList();
+int FillCmdPaths(const char *dir);
+int FillCmdPath(int index);
+int TestCmd(int index);
+int SysCmd(int index, int mode, const char *fmt, ...) TARNU_PRINTF(3, 4);
+int SysCmdV(int index, int mode, const char *fmt, va_list ap) TARNU_PRINTF(3, 0);
+char *GetCmd(int index);
+char *GetCmdNoFlags(int index);
+
+// One captured output line, allocated as one block with its text behind it.
+struct CmdResponse {
+  CmdResponse *pNext;
+  char *pLine;
+};
+
+struct DiskSpaceInfo {
+  char szLine[512];     // df's data line for the path
+  double dAvail;        // its free-space figure, 0 when not found
+};
+
+CmdResponse *GetCmdResponse(int index, const char *filter, const char *fmt, ...) TARNU_PRINTF(3, 4);
+char *GetCmdResponseStr(int index, const char *filter, const char *fmt, ...) TARNU_PRINTF(3, 4);
+void FreeResponseList(CmdResponse *list);
+char *GetSysPsIdList(const char *name);
+char *CheckProcTableForExecs(const char *list);
+int KillProcessByName(const char *name);
+int GetDiskSpace(const char *path, DiskSpaceInfo *info);
+double DUPath(const char *path);
+int AvailSpace(const char *dir, const char *name, double needed);
+void SysGetSubnetMask();
+char *ReadDir(DIR *dir);
+char *GetDirFileList(const char *dir);
+char *SearchDirFileList(const char *dir, const char *ext);

@@ -1,0 +1,6 @@
+// The text-menu engine for character terminals: declarative menus, their
+// settings files, rendering and the interaction loop.
+#pragma once
+
+// When set by a caller, every running menu is left at once.
+extern unsigned char flExitTextMenu;
