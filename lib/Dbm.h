@@ -1,0 +1,144 @@
+// The record database: small keyed record files, and a typed layer that
+// keeps one file in memory behind a handle.
+//
+// A database N lives in "<pToolPath>/db/N.tdb" (or at the path N itself in
+// path mode). Every change writes a complete new file "N.tdb_new" beside the
+// current one, flushes it to disk and then moves it over the current file, so
+// a reader sees either the old file or the new one, never a partial file.
+// Two formats are read: the legacy format (host-order records, no header)
+// and the headered format ("TTDBAA", the record count, big-endian records).
+// The plain operations write legacy files; the typed layer keeps the format
+// of the file it loaded and writes headered files for new databases.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+// ------------------------------------------------------------ shared state --
+// Base directory of the embedding tool, no trailing slash; the databases live
+// in its subdirectory "db". Defined here, set by the embedding application.
+extern char *pToolPath;
+// Path mode: 1 when database names are full paths of the current file.
+// Set by DbmSetV4DriverPathHandling, cleared by DbTClose.
+extern unsigned char DbmV4DriverPathHandling;
+// Record counter of DbmGetNextRecord: starts at 0 and is never reset.
+extern int Ent2Get;
+// The bytes 01 02 03 04 00: read as a 32-bit integer they give 0x01020304
+// only on a big-endian machine.
+extern const unsigned char TLBuf[5];
+
+// ------------------------------------------------------------- constants --
+constexpr int DBM_REC_BUF_SIZE = 65536;     // the record buffer of GetData/PutData
+constexpr int DBM_MAX_PAYLOAD = 0xFFF7;     // most payload bytes GetData reads (65,527)
+constexpr int DBM_HEADER_SIZE = 16;         // header of the headered format
+constexpr int DBT_KEY_BUF_SIZE = 4096;      // key buffer: keys up to 4,095 characters
+constexpr int DBT_SCRATCH_SIZE = 65535;     // size of the scratch buffer pMem
+constexpr int DBT_NO_REFRESH = 2;           // open flag: never re-read the file
+constexpr int DBT_NO_WRITE = 4;             // open flag: never write after a change
+constexpr int DBT_TYPE_NONE = 0;            // nothing loaded yet (written headered)
+constexpr int DBT_TYPE_LEGACY = 1;          // legacy file, host-order records
+constexpr int DBT_TYPE_HEADERED = 2;        // "TTDBAA" file, big-endian records
+
+// One node of a record link list (DbmGetDbLinkList, DbmTGetDbLinkList).
+struct DbmLink {
+  DbmLink *pNext;       // next node, null at the end
+  char *pKey;           // allocated copy of key, NUL and value
+  char *pValue;         // the value inside that copy (pKey + K)
+  int32_t iValueLen;    // value length, L - K - 2
+};
+
+// The typed database handle: one database file held in memory.
+struct DbTHandle {
+  char *pName;              // private copy of the name given to DbTOpen
+  unsigned char swap;       // 1: 16-bit record fields are swapped file <-> memory
+  int flags;                // DBT_NO_REFRESH | DBT_NO_WRITE
+  char *pImage;             // the whole file (header included); null if none loaded
+  int length;               // valid bytes in the image
+  time_t mtime;             // file time when loaded; 0 if not loaded from a file
+  int cursor;               // image position of the next encode or decode step
+  int next;                 // image position of the next record during a walk
+  long count;               // number of records, kept for the header
+  unsigned char changed;    // 1 whenever the image is loaded or modified
+  int type;                 // DBT_TYPE_NONE, DBT_TYPE_LEGACY or DBT_TYPE_HEADERED
+};
+
+// One step of a walk over a typed image (WalkDbTRecords).
+struct DbTWalk {
+  uint16_t recLen;      // L: bytes after the length field
+  uint16_t keyLen;      // K: key length with its NUL
+  char *pKey;           // legacy images only: the decoded key (in pMem)
+};
+
+// Scratch buffer of DBT_SCRATCH_SIZE bytes for legacy records, allocated on
+// the first walk of a legacy image and kept; a walk entry's key points into
+// it and is valid until the next step of any walk.
+extern char *pMem;
+
+// ------------------------------------------------------- record files --
+void DbmSetV4DriverPathHandling();
+// Opens N.ext ("tdb" or "tdb_new") with up to 10 attempts one second apart;
+// null at once when the file does not exist.
+FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int errMode);
+// Creates the new file "N.tdb_new" afresh and opens it for writing.
+FILE *OpenNewDataBase(const char *name);
+// Flushes the file N.fromExt to disk and moves it over N.toExt; 1 on success.
+int RenameDataBase(const char *name, const char *fromExt, const char *toExt);
+// Encodes the record in buf (length field, payload) in place and writes it.
+int PutData(FILE *out, char *buf);
+// Reads one record into buf (DBM_REC_BUF_SIZE bytes) and decodes it; 0 at the
+// end of the file and at a damaged record.
+int GetData(FILE *in, char *buf);
+int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int prefixLen);
+int DbmPutRecord(const char *name, const char *key, const void *value, int len);
+void DbmCreate();
+void DbmDelete();
+int DbmDeleteRecord(const char *name, const char *key);
+int DbmDeleteRecords(const char *name, const char *prefix);
+// Copies the value into dst, which the caller sizes (DbmGetRecordSize).
+int DbmGetRecord(const char *name, const char *key, void *dst);
+int DbmGetNextRecord(const char *name, void *dst);
+int DbmGetRecordSize(const char *name, const char *key);
+// Separator and key of every record, then the closing text; the caller frees
+// the result (PutMem); null for no record.
+char *DbmGetRecordList(const char *name, const char *sep, const char *close);
+void DumpDbm(const char *name);
+// Databases in "./db": " a b" with a non-zero flag, "a,b" with 0; caller frees.
+char *DbmGetDbList(int flag);
+int DbmCopyRecord(const char *name, const char *srcKey, const char *dstKey);
+// Records whose key contains the substring; release with DbmFreeDbLinkList.
+DbmLink *DbmGetDbLinkList(const char *name, const char *substr);
+void DbmFreeDbLinkList(DbmLink *first);
+// Writes the 16-byte header of the headered format into the handle's image.
+void UpdateHeader(DbTHandle *h);
+
+// ------------------------------------------------------ typed database --
+// A handle even when no file exists; null for a null name or no memory.
+DbTHandle *DbTOpen(const char *name, int flags);
+// Frees the handle without writing; clears path mode (also for null).
+void DbTClose(DbTHandle *h);
+// Re-reads the file when its modification time differs from the image's.
+void DbTUpDate(DbTHandle *h);
+void DbTSetDbType(DbTHandle *h, int type);
+void DbmTPutData(DbTHandle *h, const void *src, int n);
+void DbmTGetData(DbTHandle *h, void *dst, int n);
+// Step 0 starts a walk, any other step continues it; null at the end or at a
+// damaged record (the image is then cut before it).
+DbTWalk *WalkDbTRecords(DbTHandle *h, DbTWalk *entry, int step);
+int FindTRecord(DbTHandle *h, const char *key, DbTWalk *entry);
+int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen);
+int DbmTArchiveDb(DbTHandle *h);
+int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len);
+int DbmTDeleteRecord(DbTHandle *h, const char *key);
+int DbmTDeleteRecords(DbTHandle *h, const char *prefix);
+// Copies the value into dst, which the caller sizes (DbmTGetRecordSize).
+int DbmTGetRecord(DbTHandle *h, const char *key, void *dst);
+// Copies the value into *buf of size bytes; a longer value gets a new block
+// of exactly its length stored through buf, which the caller then owns.
+int DbmTGetRecordV(DbTHandle *h, const char *key, char **buf, int size);
+int DbmTGetRecordSize(DbTHandle *h, const char *key);
+int DbmTCopyRecord(DbTHandle *h, const char *srcKey, const char *dstKey);
+DbmLink *DbmTGetDbLinkList(DbTHandle *h, const char *substr);
+char *DbmTGetRecordList(DbTHandle *h, const char *sep, const char *close);
+char *DbmTGetRecordListS(DbTHandle *h, const char *prefixes, const char *sep, const char *close);
+// 1 when the key begins with one of the ","-separated prefixes.
+int TestKeyName(const char *key, const char *prefixes);
