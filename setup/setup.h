@@ -1,0 +1,107 @@
+// The installer's process-wide state and the operations of its run: entry and
+// main flow, pre-installation checks and archive assembly, licence agreement
+// and message languages.
+//
+// The state strings are saved strings set once by the flow and never freed;
+// other steps of the installer read them. Functions marked "ends the process"
+// call exit on the paths their comment names.
+#pragma once
+
+#include "utils.h"
+
+// ------------------------------------------------------------ fixed names --
+inline constexpr const char kVendorDir[] = "Tarnu";          // under the base
+inline constexpr const char kPackageDir[] = "tpxx";          // under the vendor directory
+inline constexpr const char kDefaultBase[] = "/usr";
+inline constexpr const char kArchiveName[] = "Linuxi386Tpxx";
+inline constexpr const char kPkgSubDir[] = "pkg";
+inline constexpr const char kSetupVersion[] = "4.10.43";
+inline constexpr int kSetupMessages = 71;                    // messages 0..70
+
+// ---------------------------------------------------- process-wide state --
+// my_name is defined by the log module (lib/utils.h).
+extern char *pPathToSetup;          // absolute directory that holds setup
+extern char *pTarnuInstallDir;      // the work area
+extern unsigned char flCreatedTmpDir;  // the installer made the work-area parent
+extern char *pCmdLineInstallDir;    // base from the command line, or null
+extern char *pCurrentInstallDir;    // base of the earlier installation, or null
+extern char *pTargetInstallDir;     // base of this installation
+extern char *pAppDir;               // pTargetInstallDir + "/Tarnu/tpxx"
+extern const char *pBinaryInstanceCheckList;  // ",tpadmin,tpqadmin,...,"
+extern const char *InstallInfo[5];  // messages 10..14
+struct InstallSiteInfoRec {
+  const char *pText[5];             // messages 10, 11, 17, 18, then null
+};
+extern InstallSiteInfoRec InstallSiteInfo;
+
+// --------------------------------------------------------------- the flow --
+// Ends the process (never returns).
+[[noreturn]] void RunSetup(int argc, char **argv);
+// Fills pTarnuInstallDir, flCreatedTmpDir and pCmdLineInstallDir. Ends the
+// process for "-v" (status 0), for a word the shell would act on and for a
+// work-area parent that cannot be created (status 2).
+void parseCommandLineOptions(int argc, char **argv);
+// The base of an earlier installation found at /usr/Tarnu/tpxx (a saved
+// string), or null; a dangling link there is removed.
+char *locatePreviousInstallation();
+// Shortens path in place to an installation base; null for null.
+char *StripToBaseName(char *path);
+// 1 when the word may stand inside a double-quoted "sh -c" command text:
+// no '"', '`', '$', '\', blank, tab or line end, and not empty.
+int IsShellSafeWord(const char *word);
+int installFromSite(const char *workArea);
+int Install();
+void createInstallationDirectories(const char *base);
+void TarnuClean(const char *workArea);
+// Makes the work area afresh: a real directory owned by the running user.
+// Ends the process with status 2 when that cannot be had.
+void CreateWorkArea(const char *workArea);
+
+// ----------------------------------------------------------------- checks --
+// Returns when there is room; otherwise prints a message and ends the
+// process with status 0.
+void FreeSpaceForInstall(const char *workArea, const char *base, const char *vendor);
+// 0 when none of the listed programs runs (any longer), 1 when the user chose
+// to quit (end of input counts as quitting).
+int QuitForRunningProcesses(const char *list);
+// 1 when the installation may go on; sets flExitTextMenu when not root. Ends
+// the process with status 0 when the user answers "no" (or input ends) at
+// the old-daemon question.
+int readyForInstallation();
+// Loads the disk list of dir into LineBuf; ends the process with status 1
+// when there is none.
+void GetDisksData(const char *dir);
+// Joins the archive pieces named in the disk list of the work area into
+// Linuxi386Tpxx.tar.Z there.
+void genZFile();
+// The upper-casing of a "DISKS" list, in place, up to "end_of_list".
+void UpperDisksList(char *text);
+
+// ------------------------------------------------ licence and messages --
+// The six message tables, indexed by message number.
+extern const char *const NLS_ENGLISH[kSetupMessages];
+extern const char *const NLS_SPANISH[kSetupMessages];
+extern const char *const NLS_ITALIAN[kSetupMessages];
+extern const char *const NLS_FRENCH[kSetupMessages];
+extern const char *const NLS_GERMAN[kSetupMessages];
+extern const char *const NLS_PORTUGUESE[kSetupMessages];
+extern const char *const *pCurLang;   // chosen table, null until first use
+extern char *pNLSLang;                // chosen target code, null until first use
+// The fifteen licence texts (embedded files), set on first use.
+extern const char *pEnglishEULA, *pSpanishEULA, *pItalianEULA, *pFrenchEULA,
+    *pGermanEULA, *pPortugueseEULA, *pCzechEULA, *pFinnishEULA, *pHungarianEULA,
+    *pDutchEULA, *pNorwegianEULA, *pPolishEULA, *pRussianEULA, *pSwedishEULA,
+    *pTurkishEULA;
+// The target language code ("en_US", "ge_GE", ...); computed once from LANG.
+const char *GetTargetNLSLang();
+// 1 when the user accepted the licence agreement. arg is not used.
+int UserAcceptedEULA(const char *arg);
+// The message number (0..70) of the current message table; "" outside.
+const char *nlsSetupStrCvt(int number);
+// The licence text for a target code (English for an unknown one).
+const char *GetEULAText(const char *code);
+// The message table of a language: 0 English, 1 Spanish, 2 Italian,
+// 3 French, 4 German, 5 Portuguese; null outside.
+const char *const *GetSetupMessageTable(int language);
+// Forgets the cached language choices (for tests).
+void ResetSetupLanguage();
