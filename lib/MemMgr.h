@@ -33,6 +33,10 @@ struct MemBlock {
   char *data;           // the data area (a separate mapping)
   MemNodeEntry nodes[MEM_NODES];
   char MAT[MEM_NODES + 1];
+  // Where the two mappings came from: 1 when taken from the C heap because
+  // "/dev/zero" could not be opened (released with free, not munmap).
+  uint8_t heapDesc;
+  uint8_t heapData;
 };
 
 extern MemBlock *pMemB;          // first block of the chain, null while empty
@@ -59,6 +63,10 @@ void PopBlock(MemBlock *block);
 MemBlock *FindBlock(const void *p);
 void FreeBlock(MemBlock *block);
 int TestMAT(const char *pos, char ch, int count);
+// Closes the kept "/dev/zero" descriptor and names the device MapBlock opens
+// next (tests use a missing path to exercise the heap fallback); null
+// restores "/dev/zero".
+void SetMemDevice(const char *path);
 
 // Scratch block from GetMem released at the end of a scope.
 class MemHolder {
