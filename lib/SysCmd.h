@@ -8,6 +8,7 @@
 // ends the run with status 1; a negative index runs the row silently.
 #pragma once
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <dirent.h>
 #include "utils.h"
@@ -42,6 +43,17 @@ int SysCmd(int index, int mode, const char *fmt, ...) TARNU_PRINTF(3, 4);
 int SysCmdV(int index, int mode, const char *fmt, va_list ap) TARNU_PRINTF(3, 0);
 char *GetCmd(int index);
 char *GetCmdNoFlags(int index);
+
+// Turns a result of system() into a command status: 0 for success, the error
+// number when the shell could not be started (-1), the exit status of the
+// command, or 128 + the signal number of a command ended by a signal. text
+// (size bytes) receives what happened ("exit status 2", "killed by signal 9"
+// or the system's error text).
+int CmdStatus(int result, char *text, size_t size);
+
+// For tests only: makes the next log message the first of a new run again,
+// so that it truncates the log as the first message of a process run does.
+void ResetLogRun();
 
 // One captured output line, allocated as one block with its text behind it.
 struct CmdResponse {

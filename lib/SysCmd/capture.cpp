@@ -1,0 +1,341 @@
+// Output capture and the system probes built on it: a table command runs
+// through a pipe and its output lines are kept (all, or those holding a
+// filter text); the process table, free disk space and directory usage are
+// read from ps, df and du. Capture runs write no log, print no progress and
+// never stop the run on a failed command. Also here: the directory listings
+// that the command resolution and the file queries use.
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <strings.h>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+
+namespace {
+
+constexpr size_t kCmdSize = 4096;
+constexpr char kWordDelims[] = " \t\r\n";
+
+struct PipeCloser {
+  void operator()(FILE *f) const { pclose(f); }
+};
+struct DirCloser {
+  void operator()(DIR *d) const { closedir(d); }
+};
+
+// A growing string in memory of the block manager; take() hands it over.
+class StrBuilder {
+ public:
+  StrBuilder() = default;
+  StrBuilder(const StrBuilder &) = delete;
+  StrBuilder &operator=(const StrBuilder &) = delete;
+  ~StrBuilder() { PutMem(buf_); }
+
+  void append(const char *text, size_t n) {
+    if (len_ + n + 1 > cap_) {
+      size_t cap = cap_ != 0 ? cap_ : 256;
+      while (len_ + n + 1 > cap) cap *= 2;
+      char *grown = static_cast<char *>(AdjustMem(buf_, cap));
+      if (grown == nullptr) SysError("%s", OutOfMem);
+      buf_ = grown;
+      cap_ = cap;
+    }
+    memcpy(buf_ + len_, text, n);
+    len_ += n;
+    buf_[len_] = '\0';
+  }
+  void append(const char *text) { append(text, strlen(text)); }
+  size_t size() const { return len_; }
+  char *take() {
+    char *p = buf_;
+    buf_ = nullptr;
+    len_ = cap_ = 0;
+    return p;
+  }
+
+ private:
+  char *buf_ = nullptr;
+  size_t len_ = 0;
+  size_t cap_ = 0;
+};
+
+// The command line of a capture run, or false when it does not fit.
+bool buildCaptureLine(int index, char *line, size_t size, const char *fmt, va_list ap) {
+  if (index == INT_MIN) index = SYSCMD_ROWS;
+  else if (index < 0) index = -index;
+  if (index >= SYSCMD_ROWS - 1) return false;
+  size_t len = 0;
+  if (index >= 2) {
+    SysCmdEntry &row = ComList[index];
+    if (flInitSysCmd && row.pPath == nullptr) FillCmdPath(index);
+    if (row.pPath == nullptr) {
+      fflush(stdout);
+      fprintf(stderr, "ERROR: unable to locate system command '%s'\n", row.pCmd);
+      exit_app(0);
+    }
+    const int n = snprintf(line, size, "%s/%s %s ", row.pPath, row.pCmd, row.pFlags);
+    if (n < 0 || static_cast<size_t>(n) >= size) return false;
+    len = static_cast<size_t>(n);
+  }
+  const int n = vsnprintf(line + len, size - len, fmt, ap);
+  return n >= 0 && static_cast<size_t>(n) < size - len;
+}
+
+// Runs the capture and calls keep(line, length) for every line holding the
+// filter. False when the line was refused or the pipe could not be opened.
+template <typename Keep>
+bool captureLines(int index, const char *filter, const char *fmt, va_list ap, Keep keep) {
+  char line[kCmdSize];
+  if (!buildCaptureLine(index, line, sizeof line, fmt, ap)) return false;
+  fflush(stdout);
+  std::unique_ptr<FILE, PipeCloser> pipe(popen(line, "r"));
+  if (!pipe) return false;
+  char buf[kCmdSize];
+  while (fgets(buf, sizeof buf, pipe.get()) != nullptr) {
+    if (filter != nullptr && *filter != '\0' && strstr(buf, filter) == nullptr) continue;
+    keep(buf, strlen(buf));
+  }
+  return true;
+}
+
+// The word at position column (from 0) of a line, copied into word.
+bool wordAt(const char *line, int column, char *word, size_t size) {
+  int i = 0;
+  for (const char *p = line + strspn(line, kWordDelims); *p != '\0';
+       p += strspn(p, kWordDelims), ++i) {
+    const size_t len = strcspn(p, kWordDelims);
+    if (i == column) {
+      if (len >= size) return false;
+      memcpy(word, p, len);
+      word[len] = '\0';
+      return true;
+    }
+    p += len;
+  }
+  return false;
+}
+
+// A path as one single-quoted shell word, so that blanks and shell
+// characters in it reach the command unchanged. False when it does not fit.
+bool quoteWord(const char *text, char *out, size_t size) {
+  size_t len = 0;
+  auto put = [&](const char *s) {
+    const size_t n = strlen(s);
+    if (len + n >= size) return false;
+    memcpy(out + len, s, n);
+    len += n;
+    return true;
+  };
+  if (!put("'")) return false;
+  for (const char *p = text; *p != '\0'; ++p) {
+    char one[2] = {*p, '\0'};
+    if (!put(*p == '\'' ? "'\\''" : one)) return false;
+  }
+  if (!put("'")) return false;
+  out[len] = '\0';
+  return true;
+}
+
+bool listDir(const char *dir, const char *ext, StrBuilder &out) {
+  std::unique_ptr<DIR, DirCloser> d(opendir(dir));
+  if (!d) return false;
+  out.append(" ");
+  for (char *name = ReadDir(d.get()); name != nullptr; name = ReadDir(d.get())) {
+    if (ext != nullptr) {
+      if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+      if (*ext != '\0') {
+        const char *dot = strrchr(name, '.');
+        if (dot == nullptr || strcmp(dot + 1, ext) != 0) continue;
+      }
+    }
+    out.append(name);
+    out.append(" ");
+  }
+  return true;
+}
+
+}  // namespace
+
+CmdResponse *GetCmdResponse(int index, const char *filter, const char *fmt, ...) {
+  CmdResponse *head = nullptr;
+  CmdResponse **tail = &head;
+  va_list ap;
+  va_start(ap, fmt);
+  captureLines(index, filter, fmt, ap, [&tail](const char *text, size_t len) {
+    // One block per line: the node and its text right behind it.
+    auto *node = static_cast<CmdResponse *>(GetMem(sizeof(CmdResponse) + len + 1));
+    if (node == nullptr) SysError("%s", OutOfMem);
+    node->pLine = reinterpret_cast<char *>(node + 1);
+    memcpy(node->pLine, text, len + 1);
+    *tail = node;
+    tail = &node->pNext;
+  });
+  va_end(ap);
+  return head;
+}
+
+char *GetCmdResponseStr(int index, const char *filter, const char *fmt, ...) {
+  StrBuilder out;
+  va_list ap;
+  va_start(ap, fmt);
+  captureLines(index, filter, fmt, ap, [&out](const char *text, size_t len) {
+    out.append(text, len);
+    if (len == 0 || text[len - 1] != '\n') out.append("\n", 1);
+  });
+  va_end(ap);
+  return out.size() != 0 ? out.take() : nullptr;
+}
+
+void FreeResponseList(CmdResponse *list) {
+  while (list != nullptr) {
+    CmdResponse *next = list->pNext;
+    PutMem(list);
+    list = next;
+  }
+}
+
+char *GetSysPsIdList(const char *name) {
+  if (name == nullptr || *name == '\0') return nullptr;
+  CmdResponse *lines = GetCmdResponse(CMD_PS, name, "%s", "");
+  StrBuilder ids;
+  char word[kCmdSize];
+  char pid[kCmdSize];
+  for (CmdResponse *r = lines; r != nullptr; r = r->pNext) {
+    // The sixth column of "ps -ace" is the command; the first the process number.
+    if (!wordAt(r->pLine, 5, word, sizeof word) || strcmp(word, name) != 0) continue;
+    if (!wordAt(r->pLine, 0, pid, sizeof pid)) continue;
+    ids.append(" ");
+    ids.append(pid);
+  }
+  FreeResponseList(lines);
+  if (ids.size() == 0) return nullptr;
+  ids.append(" ");
+  return ids.take();
+}
+
+char *CheckProcTableForExecs(const char *list) {
+  if (list == nullptr) return nullptr;
+  StrBuilder report;
+  const char *p = list;
+  while (true) {
+    const size_t len = strcspn(p, ",");
+    if (len > 0 && len < kCmdSize) {
+      char name[kCmdSize];
+      memcpy(name, p, len);
+      name[len] = '\0';
+      char *ids = GetSysPsIdList(name);
+      if (ids != nullptr) {
+        report.append(name);
+        report.append(" (");
+        report.append(ids);
+        report.append(")\n");
+        PutMem(ids);
+      }
+    }
+    if (p[len] == '\0') break;
+    p += len + 1;
+  }
+  return report.size() != 0 ? report.take() : nullptr;
+}
+
+int KillProcessByName(const char *name) {
+  char *ids = GetSysPsIdList(name);
+  MemHolder hold(ids);
+  const pid_t self = getpid();
+  for (const char *p = ids; p != nullptr && *p != '\0';) {
+    char *end = nullptr;
+    errno = 0;
+    const long pid = strtol(p, &end, 10);
+    if (end == p) break;
+    p = end;
+    // Only a real process number: 0 or a negative number would signal a
+    // whole process group or every process.
+    if (errno != 0 || pid <= 0 || pid == self) continue;
+    if (kill(static_cast<pid_t>(pid), SIGKILL) != 0 && errno == EPERM) {
+      sleep(1);
+      return 0;
+    }
+  }
+  sleep(1);
+  return 0;
+}
+
+int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
+  info->dAvail = 0;
+  info->szLine[0] = '\0';
+  char word[kCmdSize];
+  if (path == nullptr || !quoteWord(path, word, sizeof word)) return 0;
+  CmdResponse *lines = GetCmdResponse(CMD_DF, nullptr, "%s", word);
+  int found = 0;
+  int column = -1;
+  if (lines != nullptr) {
+    for (int i = 0; wordAt(lines->pLine, i, word, sizeof word); ++i) {
+      if (strncasecmp(word, "avail", 5) == 0) {
+        column = i;
+        break;
+      }
+    }
+  }
+  if (column >= 0 && lines->pNext != nullptr) {
+    CopyStr(info->szLine, sizeof info->szLine, lines->pNext->pLine);
+    if (wordAt(lines->pNext->pLine, column, word, sizeof word)) {
+      info->dAvail = strtod(word, nullptr);
+      found = 1;
+    }
+  }
+  FreeResponseList(lines);
+  return found;
+}
+
+double DUPath(const char *path) {
+  char word[kCmdSize];
+  if (path == nullptr || !quoteWord(path, word, sizeof word)) return 0;
+  CmdResponse *lines = GetCmdResponse(CMD_DU, nullptr, "%s", word);
+  const double used = lines != nullptr ? strtod(lines->pLine, nullptr) : 0;
+  FreeResponseList(lines);
+  return used;
+}
+
+int AvailSpace(const char *dir, const char *name, double needed) {
+  DiskSpaceInfo info;
+  if (name != nullptr && FindFile(dir, name)) {
+    char path[kCmdSize];
+    if (snprintf(path, sizeof path, "%s/%s", dir, name) >= static_cast<int>(sizeof path)) return 0;
+    const double used = DUPath(path);
+    GetDiskSpace(dir, &info);
+    return needed <= info.dAvail + used ? 1 : 0;
+  }
+  if (!GetDiskSpace(dir, &info)) {
+    char parent[kCmdSize];
+    CopyStr(parent, sizeof parent, StripFn(dir));
+    GetDiskSpace(parent, &info);
+  }
+  return needed <= info.dAvail ? 1 : 0;
+}
+
+void SysGetSubnetMask() {}
+
+char *ReadDir(DIR *dir) {
+  if (dir == nullptr) return nullptr;
+  struct dirent *entry = readdir(dir);
+  return entry != nullptr ? entry->d_name : nullptr;
+}
+
+char *GetDirFileList(const char *dir) {
+  StrBuilder out;
+  if (dir == nullptr || !listDir(dir, nullptr, out)) return nullptr;
+  return out.take();
+}
+
+char *SearchDirFileList(const char *dir, const char *ext) {
+  StrBuilder out;
+  if (dir == nullptr || !listDir(dir, ext != nullptr ? ext : "", out)) return nullptr;
+  if (out.size() <= 1) return nullptr;
+  return out.take();
+}

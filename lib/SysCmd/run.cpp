@@ -1,0 +1,175 @@
+// Command execution: a table command runs as the single double-quoted
+// argument of "sh -c", with a progress dot, a log line and its output sent to
+// the log in the logging modes. Mode 0 discards output and ignores failure,
+// 1 logs a warning, 2 logs and shows an error and ends the run with status 1.
+//
+// A non-zero result of system() is always a failure, and a command line that
+// does not fit the 4096-byte buffer is refused rather than run cut short.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+
+namespace {
+
+constexpr size_t kCmdSize = 4096;
+constexpr int kPsChecks = 11;   // the first check and ten more, one second apart
+
+// A bounded command text; remembers whether anything did not fit.
+class CmdText {
+ public:
+  void add(const char *fmt, ...) TARNU_PRINTF(2, 3) {
+    va_list ap;
+    va_start(ap, fmt);
+    addV(fmt, ap);
+    va_end(ap);
+  }
+  void addV(const char *fmt, va_list ap) TARNU_PRINTF(2, 0) {
+    if (cut_) return;
+    const int n = vsnprintf(buf_ + len_, kCmdSize - len_, fmt, ap);
+    if (n < 0 || static_cast<size_t>(n) >= kCmdSize - len_) {
+      cut_ = true;
+      buf_[len_] = '\0';
+      return;
+    }
+    len_ += static_cast<size_t>(n);
+  }
+  const char *str() const { return buf_; }
+  bool cut() const { return cut_; }
+
+ private:
+  char buf_[kCmdSize] = {};
+  size_t len_ = 0;
+  bool cut_ = false;
+};
+
+[[noreturn]] void stopUnresolved(const char *name) {
+  fflush(stdout);
+  fprintf(stderr, "ERROR: unable to locate system command '%s'\n", name);
+  exit_app(0);
+}
+
+// Reports a failure as the mode asks: a log line in modes 1 and 2, and in
+// mode 2 the same line on standard output and the end of the run.
+void reportFailure(int mode, const char *what) {
+  if (mode != 1 && mode != 2) return;
+  const char *tag = mode == 2 ? "ERROR" : "WARNING_MSG";
+  PutLogMsg("%s: %s\n", tag, what);
+  if (mode == 2) {
+    printf("%s: %s\n", tag, what);
+    exit_app(1);
+  }
+}
+
+void settle(int index) {
+  const SysCmdEntry &row = ComList[index];
+  if (row.iWait > 0) {
+    sleep(static_cast<unsigned>(row.iWait));
+  } else if (row.iWait == -1) {
+    for (int i = 0; i < kPsChecks; ++i) {
+      if (i > 0) sleep(1);
+      char *ids = GetSysPsIdList(row.pCmd);
+      if (ids != nullptr) {
+        PutMem(ids);
+        return;
+      }
+    }
+    PutLogMsg("ERROR: Time out for command %s\n", row.pCmd);
+  }
+}
+
+}  // namespace
+
+int CmdStatus(int result, char *text, size_t size) {
+  if (result == 0) {
+    snprintf(text, size, "exit status 0");
+    return 0;
+  }
+  if (result == -1) {
+    const int err = errno != 0 ? errno : ECHILD;
+    snprintf(text, size, "%s", strerror(err));
+    return err;
+  }
+  if (WIFEXITED(result)) {
+    snprintf(text, size, "exit status %d", WEXITSTATUS(result));
+    return WEXITSTATUS(result);
+  }
+  if (WIFSIGNALED(result)) {
+    snprintf(text, size, "killed by signal %d", WTERMSIG(result));
+    return 128 + WTERMSIG(result);
+  }
+  snprintf(text, size, "status %d", result);
+  return result;
+}
+
+int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
+  const bool progress = index > 0;
+  if (index == INT_MIN) index = SYSCMD_ROWS;
+  else if (index < 0) index = -index;
+  if (index >= SYSCMD_ROWS - 1) {
+    char number[24];
+    snprintf(number, sizeof number, "#%d", index);
+    stopUnresolved(number);
+  }
+  const bool table = index >= 2;
+  if (flInitSysCmd) {
+    if (table && ComList[index].pPath == nullptr) FillCmdPath(index);
+    if (ComList[CMD_SH].pPath == nullptr) FillCmdPath(CMD_SH);
+  }
+
+  CmdText cmd;
+  if (table) {
+    const SysCmdEntry &row = ComList[index];
+    if (row.pPath == nullptr) stopUnresolved(row.pCmd);
+    const SysCmdEntry &sh = ComList[CMD_SH];
+    if (sh.pPath == nullptr) stopUnresolved(sh.pCmd);
+    cmd.add("%s/%s -c \"%s/%s %s ", sh.pPath, sh.pCmd, row.pPath, row.pCmd, row.pFlags);
+  }
+  cmd.addV(fmt, ap);
+
+  const bool logging = mode == 1 || mode == 2;
+  const bool before_cut = cmd.cut();
+  if (!before_cut && progress && flSysCmdLog && logging) {
+    fputs(".", stdout);
+    fflush(stdout);
+    PutLogMsg("%s\n", cmd.str());
+  }
+  if (!logging)
+    cmd.add(" 1>/dev/null 2>/dev/null");
+  else if (progress && flUseLog && my_name != nullptr)
+    cmd.add(" 1>>/tmp/%s.log 2>>/tmp/%s.log", my_name, my_name);
+  else if (progress)
+    cmd.add(" 1>>/dev/null 2>>/dev/null");
+  if (table) cmd.add("\"");
+
+  if (cmd.cut()) {
+    // Never run a command cut short: "rm -rf /a/b" cut to "rm -rf /a" names
+    // a different path.
+    char what[160];
+    snprintf(what, sizeof what, "command line too long, not run: %.80s...",
+             table ? ComList[index].pCmd : cmd.str());
+    reportFailure(mode, what);
+    return E2BIG;
+  }
+
+  fflush(stdout);
+  char what[128];
+  const int status = CmdStatus(system(cmd.str()), what, sizeof what);
+  if (status != 0) reportFailure(mode, what);
+  if (table) settle(index);
+  return status;
+}
+
+int SysCmd(int index, int mode, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  const int status = SysCmdV(index, mode, fmt, ap);
+  va_end(ap);
+  return status;
+}
