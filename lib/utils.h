@@ -127,7 +127,9 @@ int GetFileContentR(const char *path, const char *name, char *buf, int size);
 char *GetSavedFileContent(const char *dir, const char *name);
 
 // Changes through the command table; each returns the status of the last
-// command it ran (0 when it ran none).
+// command it ran (0 when it ran none). A path that does not fit its buffer
+// or holds characters the shell acts on is refused with a warning: no
+// command runs and the result is ENAMETOOLONG or EINVAL.
 int CreateFile(const char *dir, const char *name, const char *perm, const char *owner, const char *group);
 int DeleteFile(const char *dir, const char *name);
 int DeleteFile_(const char *path, const char *name);
