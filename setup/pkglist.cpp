@@ -1,0 +1,268 @@
+// The package list, pkg/pkg.list of the unpacked archive: one command a line
+// (copy, touch, test, make a directory, check for running programs, or a
+// condition on the system's release), its operands, then attribute pairs
+// applied to the entry in the application directory. Every line is carried
+// out at once, in file order, through the command table; its words end up
+// inside the double-quoted text of "sh -c", so a line holding '"' is refused.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "pkglist.h"
+#include "setup.h"
+#include "utils.h"
+
+namespace {
+
+constexpr char kCommandWords[] = ",dir,dirto,t,c,m,#,v,s,newdir,checkps";
+enum CommandWord {
+  kOtherWord = 0, kDir, kDirTo, kTouch, kCopy, kModify, kComment, kRelease, kSame,
+  kNewDir, kCheckPs,
+};
+constexpr char kAttributeKeys[] = ",mode,bat,owner,group,link,name,sed";
+enum AttributeKey { kOtherKey = 0, kMode, kBat, kOwner, kGroup, kLink, kName, kSed };
+constexpr char kOperators[] = ",<,<=,=,>,>=,";
+constexpr char kWordDelims[] = " \n\r";
+constexpr int kReleaseMessage = 60;   // "failed ts get version"
+
+// One word of a line: the tokenizer's rule, on a cursor of our own so that
+// the commands run in between cannot disturb the scan.
+struct Word {
+  char text[TOKEN_BUF_SIZE];
+  bool tooLong = false;
+};
+
+// Takes the next word at pos into word; false at the end of the line. A word
+// that fills the token buffer may have been cut and is flagged.
+bool nextWord(const char *&pos, Word &word) {
+  if (GetTokenD(pos, kWordDelims, &pos, word.text) == nullptr) return false;
+  word.tooLong = strlen(word.text) >= TOKEN_BUF_SIZE - 1;
+  return true;
+}
+
+// Joins a continued line: each backslash directly before a line end goes
+// with that line end, as the shell joins a continued command line. Left in
+// place they would glue the line end into the next word ("\nowner").
+void joinContinuedLines(char *line) {
+  char *out = line;
+  for (const char *in = line; *in;) {
+    if (in[0] == '\\' && in[1] == '\n') { in += 2; continue; }
+    if (in[0] == '\\' && in[1] == '\r' && in[2] == '\n') { in += 3; continue; }
+    *out++ = *in++;
+  }
+  *out = '\0';
+}
+
+void refuseLine(const char *why, const char *line) {
+  char shown[LINEBUF_SIZE];
+  CopyStr(shown, sizeof shown, line);
+  shown[strcspn(shown, "\r\n")] = '\0';
+  PutLogMsg("WARNING_MSG: package list line refused, %s: %s\n", why, shown);
+  ErrorMsg(1, 0, "package list line refused, %s: %s", why, shown);
+}
+
+[[noreturn]] void stopEdit(const char *scratch, int err) {
+  PutLogMsg("ERROR: can't create %s: %s\n", scratch, strerror(err));
+  printf("ERROR: can't create %s: %s\n", scratch, strerror(err));
+  fflush(stdout);
+  exit_app(1);
+}
+
+// The stream edit of an entry through the scratch file /tmp/<my_name>.tmp.
+// The scratch file is made afresh by us (exclusively, never through a link)
+// before the shell's redirection writes it, with the permissions the
+// redirection would have given it, which "cp -p" hands on to the entry.
+void editEntry(const char *entry, const char *expressions) {
+  char scratch[512];
+  if (snprintf(scratch, sizeof scratch, "/tmp/%s.tmp", my_name) >= static_cast<int>(sizeof scratch))
+    stopEdit(scratch, ENAMETOOLONG);
+  if (unlink(scratch) != 0 && errno != ENOENT) stopEdit(scratch, errno);
+  const int fd = open(scratch, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) stopEdit(scratch, errno);
+  close(fd);
+
+  SysCmd(-CMD_SED, 2, "%s %s/%s > /tmp/%s.tmp", expressions, pAppDir, entry, my_name);
+  SysCmd(CMD_CP, 0, "/tmp/%s.tmp %s/%s", my_name, pAppDir, entry);
+  SysCmd(CMD_RM, 0, "/tmp/%s.tmp", my_name);
+}
+
+// The value of a first key "sed": the rest of the line without its line end.
+// Empty when nothing but blanks follows.
+void takeRestOfLine(const char *pos, char *value, size_t size) {
+  CopyStr(value, size, pos);
+  size_t n = strlen(value);
+  while (n > 0 && (value[n - 1] == '\n' || value[n - 1] == '\r')) value[--n] = '\0';
+  if (strspn(value, " ") == n) value[0] = '\0';
+}
+
+void applyAttribute(int key, const char *entry, const char *value) {
+  switch (key) {
+    case kMode:
+      SysCmd(CMD_CHMOD, 2, "%s %s/%s", value, pAppDir, entry);
+      break;
+    case kBat: {
+      MemHolder path(SaveStr("/usr/bin/%s", value));
+      GenSimpleScript(path.str(), ScriptShShell, SimpleScript, pAppDir, pAppDir, entry);
+      break;
+    }
+    case kOwner:
+      SysCmd(CMD_CHOWN, 2, "-R %s %s/%s", value, pAppDir, entry);
+      break;
+    case kGroup:
+      SysCmd(CMD_CHGRP, 2, "-R %s %s/%s", value, pAppDir, entry);
+      break;
+    case kLink:
+      SysCmd(CMD_LN, 2, "-s %s/%s %s", pAppDir, entry, value);
+      break;
+    case kName:
+      SysCmd(CMD_MV, 2, "%s/%s %s/%s", pAppDir, entry, pAppDir, value);
+      break;
+    case kSed:
+      editEntry(entry, value);
+      break;
+    default:
+      break;
+  }
+}
+
+// The release field of the running system into buf; false when it cannot
+// be read.
+bool readRelease(char *buf, size_t size) {
+  struct utsname name {};
+  if (uname(&name) != 0) return false;
+  CopyStr(buf, size, name.release);
+  return true;
+}
+
+// Carries out one line (already joined). 1 when the user quit at "checkps".
+int processLine(const char *line, const char *pkgDir) {
+  const char *pos = line;
+  Word command, entry;
+  if (!nextWord(pos, command)) return 0;
+  if (FindToken(command.text, kCommandWords) == kComment) return 0;
+  if (strchr(line, '"') != nullptr) {
+    refuseLine("a word holds a double quote", line);
+    return 0;
+  }
+  for (const char *p = line;;) {
+    Word w;
+    if (!nextWord(p, w)) break;
+    if (w.tooLong) {
+      refuseLine("a word is too long", line);
+      return 0;
+    }
+  }
+
+  for (;;) {
+    const int word = FindToken(command.text, kCommandWords);
+    if (word == kComment) return 0;
+    if (!nextWord(pos, entry)) return 0;
+    switch (word) {
+      case kDir:
+        SysCmd(CMD_CP_R, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text, pAppDir);
+        break;
+      case kDirTo: {
+        Word destination;
+        if (!nextWord(pos, destination)) return 0;
+        SysCmd(CMD_CP_R, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text,
+               destination.text);
+        break;
+      }
+      case kTouch:
+        SysCmd(CMD_TOUCH, 1, "%s/%s", pAppDir, entry.text);
+        break;
+      case kModify:
+      case kSame:
+        if (!FindFile(pAppDir, entry.text)) return 0;
+        break;
+      case kNewDir: {
+        if (FindFile(pAppDir, entry.text)) return 0;
+        MemHolder dir(SaveStr("%s/%s", pAppDir, entry.text));
+        CreateFile(dir.str(), nullptr, "775", nullptr, nullptr);
+        break;
+      }
+      case kCheckPs:
+        return QuitForRunningProcesses(entry.text) ? 1 : 0;
+      case kRelease: {
+        char release[sizeof(utsname::release)];
+        if (!readRelease(release, sizeof release)) {
+          perror(nlsSetupStrCvt(kReleaseMessage));
+          ApplyPkgAttributes(entry.text, pos);
+          return 0;
+        }
+        Word wanted;
+        if (!nextWord(pos, wanted)) return 0;
+        if (!TestReleaseCondition(entry.text, wanted.text, release)) return 0;
+        if (!nextWord(pos, command)) return 0;
+        continue;
+      }
+      default:   // "c" and any other word: copy the entry
+        SysCmd(CMD_CP, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text, pAppDir);
+        break;
+    }
+    ApplyPkgAttributes(entry.text, pos);
+    return 0;
+  }
+}
+
+}  // namespace
+
+int IsSafePkgWord(const char *word) { return word != nullptr && strchr(word, '"') == nullptr; }
+
+int TestReleaseCondition(const char *op, const char *word, const char *release) {
+  if (op == nullptr || word == nullptr || release == nullptr) return 0;
+  const int order = strcmp(release, word);
+  switch (FindToken(op, kOperators)) {
+    case 1: return order < 0;
+    case 2: return order <= 0;
+    case 3: return order == 0;
+    case 4: return order > 0;
+    case 5: return order >= 0;
+    default: return 0;
+  }
+}
+
+int ApplyPkgAttributes(const char *entry, const char *text) {
+  if (entry == nullptr || text == nullptr) return 0;
+  const char *pos = text;
+  int applied = 0;
+  bool firstKey = true;
+  Word key, value;
+  while (nextWord(pos, key)) {
+    const int k = FindToken(key.text, kAttributeKeys);
+    if (firstKey && k == kSed) {
+      char rest[LINEBUF_SIZE];
+      takeRestOfLine(pos, rest, sizeof rest);
+      if (rest[0] == '\0') break;
+      applyAttribute(kSed, entry, rest);
+      return applied + 1;
+    }
+    firstKey = false;
+    if (!nextWord(pos, value)) break;
+    if (k == kOtherKey) continue;
+    applyAttribute(k, entry, value.text);
+    applied++;
+  }
+  return applied;
+}
+
+int ProcessPkgList(const char *pkgDir) {
+  if (!OpenInputFileF(2, "%s/%s/pkg.list", pTarnuInstallDir, pkgDir)) return 0;
+  // The line is copied: the commands of a line may reuse LineBuf.
+  static char line[LINEBUF_SIZE];
+  while (GetFileLine()) {
+    CopyStr(line, sizeof line, LineBuf);
+    joinContinuedLines(line);
+    if (processLine(line, pkgDir) == 1) {
+      CloseInputFile();
+      return 1;
+    }
+  }
+  CloseInputFile();
+  return 0;
+}

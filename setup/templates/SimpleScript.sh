@@ -1,0 +1,6 @@
+
+TPrintFileSourceDir=`pwd`
+export TPrintFileSourceDir
+
+cd %s
+exec %s/%s $*
