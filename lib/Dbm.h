@@ -60,6 +60,12 @@ struct DbTHandle {
   long count;               // number of records, kept for the header
   unsigned char changed;    // 1 whenever the image is loaded or modified
   int type;                 // DBT_TYPE_NONE, DBT_TYPE_LEGACY or DBT_TYPE_HEADERED
+  // Added behind the classic fields: the allocated size of the image, and
+  // the rest of the file's identity when it was loaded, so that a change
+  // within the same second (or a file moved in place) is seen as well.
+  int imageSize;
+  long mtimeNsec;
+  unsigned long inode;
 };
 
 // One step of a walk over a typed image (WalkDbTRecords).
@@ -142,3 +148,12 @@ char *DbmTGetRecordList(DbTHandle *h, const char *sep, const char *close);
 char *DbmTGetRecordListS(DbTHandle *h, const char *prefixes, const char *sep, const char *close);
 // 1 when the key begins with one of the ","-separated prefixes.
 int TestKeyName(const char *key, const char *prefixes);
+
+// ------------------------------- internals, public for the tool and tests --
+// The XOR chain of a run of n bytes, in place.
+void DbmEncodeChain(char *p, int n);
+void DbmDecodeChain(char *p, int n);
+// 1 on a big-endian machine (the TLBuf test).
+int DbmIsBigEndian();
+// Creates "./db" with mode 777 when the current directory has no entry "db".
+void DbmEnsureDbDir();

@@ -1,0 +1,563 @@
+// The record database file: names and paths, the XOR chain, the update
+// protocol and the plain record operations, which open the file afresh for
+// every call and read it one record at a time.
+//
+// Update protocol: a change never writes the current file. It creates a new
+// file "N.tdb_new" exclusively (a stale one or a planted link is removed
+// first, never followed), streams the surviving records into it, appends the
+// new record, closes it and checks every write. Only then RenameDataBase
+// fsyncs the new file, moves it over the current one with rename(2) and
+// fsyncs the directory. A crash at any moment therefore leaves the current
+// file either wholly old or wholly new. Readers stop at the first record that
+// does not lie wholly within the bytes read.
+#include "Dbm.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "utils.h"
+
+char *pToolPath = nullptr;
+unsigned char DbmV4DriverPathHandling = 0;
+int Ent2Get = 0;
+const unsigned char TLBuf[5] = {1, 2, 3, 4, 0};
+
+namespace {
+
+constexpr int PATH_BUF = 4096;
+constexpr int OPEN_ATTEMPTS = 10;
+
+// The new file this process created last, so that the move takes exactly
+// that file and not one another writer put in its place meanwhile.
+struct NewFileId {
+  char path[PATH_BUF];
+  dev_t dev;
+  ino_t ino;
+  bool valid;
+};
+NewFileId lastNewFile;
+
+// Closes a stream at the end of a scope.
+struct StreamCloser {
+  FILE *f;
+  ~StreamCloser() { if (f) fclose(f); }
+};
+
+// A descriptor closed at the end of a scope.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { if (fd >= 0) close(fd); }
+};
+
+// The path of database N with extension ext ("tdb" or "tdb_new"); 0 when the
+// name is null or the path does not fit.
+int buildDbPath(char *out, size_t size, const char *name, const char *ext) {
+  if (!name || !ext) return 0;
+  int n;
+  if (DbmV4DriverPathHandling)
+    n = strcmp(ext, "tdb") == 0 ? snprintf(out, size, "%s", name)
+                                : snprintf(out, size, "%s_new", name);
+  else
+    n = snprintf(out, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, ext);
+  return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+// The directory part of a path ("." when it has none).
+void dirOf(const char *path, char *out, size_t size) {
+  const char *slash = strrchr(path, '/');
+  if (!slash)
+    snprintf(out, size, ".");
+  else if (slash == path)
+    snprintf(out, size, "/");
+  else
+    snprintf(out, size, "%.*s", static_cast<int>(slash - path), path);
+}
+
+// mkdir -p without a shell; the modes are those of mkdir (0777 less umask).
+int makeDirs(const char *dir) {
+  char buf[PATH_BUF];
+  if (CopyStr(buf, sizeof buf, dir) == 0) return 0;
+  for (char *p = buf + 1; *p; ++p) {
+    if (*p != '/') continue;
+    *p = 0;
+    if (mkdir(buf, 0777) != 0 && errno != EEXIST) return 0;
+    *p = '/';
+  }
+  if (mkdir(buf, 0777) != 0 && errno != EEXIST) return 0;
+  struct stat st;
+  return stat(buf, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+uint16_t loadHost16(const char *p) {
+  uint16_t v;
+  memcpy(&v, p, 2);
+  return v;
+}
+
+void storeHost16(char *p, uint16_t v) { memcpy(p, &v, 2); }
+
+// Record buffer accessors: L, then the payload K, key, value.
+int recLen(const char *buf) { return loadHost16(buf); }
+int recKeyLen(const char *buf) { return loadHost16(buf + 2); }
+const char *recKey(const char *buf) { return buf + 4; }
+int recValueLen(const char *buf) { return recLen(buf) - recKeyLen(buf) - 2; }
+const char *recValue(const char *buf) { return buf + 4 + recKeyLen(buf); }
+
+// Exact match: the record's key is the given key with its NUL.
+bool keyMatches(const char *buf, const char *key) {
+  size_t k = strlen(key) + 1;
+  return static_cast<size_t>(recKeyLen(buf)) == k && memcmp(recKey(buf), key, k) == 0;
+}
+
+bool prefixMatches(const char *buf, const char *key, int p) {
+  return recKeyLen(buf) >= p && memcmp(recKey(buf), key, p) == 0;
+}
+
+// Flushes and closes a stream written by an update; 1 when every byte got out.
+int closeWritten(FILE *f) {
+  int ok = fflush(f) == 0 && !ferror(f);
+  if (fclose(f) != 0) ok = 0;
+  return ok;
+}
+
+void reportWriteError(const char *name) { fprintf(stderr, "ERROR: Can't write to %s", name); }
+
+// Grows a text from the memory manager; on failure the text is dropped.
+struct TextBuilder {
+  char *p = nullptr;
+  size_t len = 0, cap = 0;
+  bool failed = false;
+  void append(const char *s, size_t n) {
+    if (failed) return;
+    if (len + n + 1 > cap) {
+      size_t want = cap ? cap : 64;
+      while (want < len + n + 1) want *= 2;
+      char *q = static_cast<char *>(AdjustMem(p, want));
+      if (!q) {
+        PutMem(p);
+        p = nullptr;
+        failed = true;
+        return;
+      }
+      p = q;
+      cap = want;
+    }
+    memcpy(p + len, s, n);
+    len += n;
+    p[len] = 0;
+  }
+  void append(const char *s) { append(s, strlen(s)); }
+  char *take() {
+    if (failed) return nullptr;
+    if (!p) append("", 0);
+    char *r = p;
+    p = nullptr;
+    return r;
+  }
+  ~TextBuilder() { PutMem(p); }
+};
+
+// Scratch record buffer from the memory manager, freed at the end of a scope.
+struct RecordBuffer : MemHolder {
+  RecordBuffer() : MemHolder(GetMem(DBM_REC_BUF_SIZE)) {}
+  char *buf() const { return str(); }
+};
+
+}  // namespace
+
+// ------------------------------------------------------------- the chain --
+
+void DbmEncodeChain(char *p, int n) {
+  for (int i = 0; i < n - 1; ++i) p[i] = static_cast<char>(p[i] ^ p[i + 1]);
+}
+
+void DbmDecodeChain(char *p, int n) {
+  for (int i = n - 2; i >= 0; --i) p[i] = static_cast<char>(p[i] ^ p[i + 1]);
+}
+
+int DbmIsBigEndian() {
+  uint32_t v;
+  memcpy(&v, TLBuf, 4);
+  return v == 0x01020304u;
+}
+
+void DbmEnsureDbDir() {
+  if (FindFile(".", "db")) return;
+  if (mkdir("db", 0777) == 0) chmod("db", 0777);
+}
+
+// ------------------------------------------------------ files and paths --
+
+void DbmSetV4DriverPathHandling() { DbmV4DriverPathHandling = 1; }
+
+FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int errMode) {
+  char path[PATH_BUF];
+  if (!mode || !buildDbPath(path, sizeof path, name, ext)) return nullptr;
+  if (!FindFile(nullptr, path)) return nullptr;
+  for (int attempt = 1;; ++attempt) {
+    FILE *f = OpenFile(nullptr, path, mode, errMode);
+    if (f) return f;
+    if (attempt == OPEN_ATTEMPTS) return nullptr;
+    sleep(1);
+  }
+}
+
+// The new file is always a fresh file of this process: whatever stands at
+// its name (a stale file of a crashed update, a link planted by another
+// user) is unlinked, never opened, and the file is created with O_EXCL.
+FILE *OpenNewDataBase(const char *name) {
+  char path[PATH_BUF], dir[PATH_BUF];
+  if (!buildDbPath(path, sizeof path, name, "tdb_new")) return nullptr;
+  lastNewFile.valid = false;
+  dirOf(path, dir, sizeof dir);
+  makeDirs(dir);
+  int fd = -1;
+  for (int attempt = 1; attempt <= OPEN_ATTEMPTS; ++attempt) {
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) break;
+    if (errno == EEXIST && unlink(path) == 0) continue;
+    fprintf(stderr, "ERROR: can't open file, %s\n", path);
+    if (attempt < OPEN_ATTEMPTS) sleep(1);
+  }
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fchmod(fd, 0666) != 0 || fstat(fd, &st) != 0) {
+    close(fd);
+    unlink(path);
+    return nullptr;
+  }
+  FILE *f = fdopen(fd, "wb");
+  if (!f) {
+    close(fd);
+    unlink(path);
+    return nullptr;
+  }
+  CopyStr(lastNewFile.path, sizeof lastNewFile.path, path);
+  lastNewFile.dev = st.st_dev;
+  lastNewFile.ino = st.st_ino;
+  lastNewFile.valid = true;
+  return f;
+}
+
+int RenameDataBase(const char *name, const char *fromExt, const char *toExt) {
+  char from[PATH_BUF], to[PATH_BUF], dir[PATH_BUF];
+  if (!buildDbPath(from, sizeof from, name, fromExt) || !buildDbPath(to, sizeof to, name, toExt))
+    return 0;
+  FdCloser src{open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+  struct stat st;
+  if (src.fd < 0 || fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  // Another writer replaced our new file: its move is not ours to make.
+  if (lastNewFile.valid && strcmp(lastNewFile.path, from) == 0 &&
+      (lastNewFile.dev != st.st_dev || lastNewFile.ino != st.st_ino))
+    return 0;
+  if (fsync(src.fd) != 0) return 0;
+  if (rename(from, to) != 0) return 0;
+  lastNewFile.valid = false;
+  dirOf(to, dir, sizeof dir);
+  FdCloser d{open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (d.fd >= 0) fsync(d.fd);
+  return 1;
+}
+
+// --------------------------------------------------------- record I/O --
+
+int PutData(FILE *out, char *buf) {
+  if (!out || !buf) return 0;
+  int len = recLen(buf);
+  if (len > DBM_MAX_PAYLOAD) return 0;
+  DbmEncodeChain(buf + 2, len);
+  size_t total = static_cast<size_t>(len) + 2;
+  return fwrite(buf, 1, total, out) == total;
+}
+
+// A record is damaged when its length field promises more bytes than follow,
+// more than the buffer holds, or less than its key field, or when its key
+// does not lie within it; reading stops there.
+int GetData(FILE *in, char *buf) {
+  if (!in || !buf) return 0;
+  if (fread(buf, 1, 2, in) != 2) return 0;
+  int len = recLen(buf);
+  if (len < 2 || len > DBM_MAX_PAYLOAD) return 0;
+  if (fread(buf + 2, 1, static_cast<size_t>(len), in) != static_cast<size_t>(len)) return 0;
+  DbmDecodeChain(buf + 2, len);
+  return recKeyLen(buf) + 2 <= len;
+}
+
+int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int prefixLen) {
+  if (!in || !out || !key) return 0;
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return 0;
+  int p = prefixLen;
+  int keyLen = static_cast<int>(strlen(key));
+  if (p > keyLen) p = keyLen;
+  while (GetData(in, buf)) {
+    bool drop = prefixLen > 0 ? prefixMatches(buf, key, p) : keyMatches(buf, key);
+    if (drop) continue;
+    if (!PutData(out, buf)) {
+      reportWriteError(name ? name : "");
+      return 0;
+    }
+  }
+  // A read error is not the end of the file: the rest must not be lost.
+  return !ferror(in);
+}
+
+// ---------------------------------------------------------- operations --
+
+void DbmCreate() {}
+void DbmDelete() {}
+
+int DbmPutRecord(const char *name, const char *key, const void *value, int len) {
+  if (!name || !key || !value || len <= 0) return 0;
+  size_t k = strlen(key) + 1;
+  if (k + static_cast<size_t>(len) + 2 > DBM_MAX_PAYLOAD) return 0;
+  DbmEnsureDbDir();
+  FILE *cur = OpenDataBase(name, "tdb", "rb", 0);
+  StreamCloser curCloser{cur};
+  FILE *out = OpenNewDataBase(name);
+  if (!out) return 0;
+  int result = 1;
+  if (cur) result = PurgeRecord(name, cur, out, key, 0);
+  if (result) {
+    RecordBuffer rb;
+    char *buf = rb.buf();
+    int l = static_cast<int>(k) + len + 2;
+    if (buf) {
+      storeHost16(buf, static_cast<uint16_t>(l));
+      storeHost16(buf + 2, static_cast<uint16_t>(k));
+      memcpy(buf + 4, key, k);
+      memcpy(buf + 4 + k, value, static_cast<size_t>(len));
+    }
+    if (!buf || !PutData(out, buf)) {
+      reportWriteError(name);
+      result = 0;
+    }
+  }
+  if (!closeWritten(out) && result) {
+    reportWriteError(name);
+    result = 0;
+  }
+  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
+    reportWriteError(name);
+    result = 0;
+  }
+  return result;
+}
+
+namespace {
+
+// Deletes the records matching key (exact when prefixLen is 0); -1 when a
+// file cannot be opened, else 1 when the purge and the move succeeded.
+int deleteMatching(const char *name, const char *key, int prefixLen) {
+  FILE *cur = OpenDataBase(name, "tdb", "rb", 0);
+  if (!cur) return -1;
+  StreamCloser curCloser{cur};
+  FILE *out = OpenNewDataBase(name);
+  if (!out) return -1;
+  int result = PurgeRecord(name, cur, out, key, prefixLen);
+  if (!closeWritten(out) && result) {
+    reportWriteError(name);
+    result = 0;
+  }
+  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
+    reportWriteError(name);
+    result = 0;
+  }
+  return result;
+}
+
+}  // namespace
+
+int DbmDeleteRecord(const char *name, const char *key) {
+  if (!name || !key) return 0;
+  return deleteMatching(name, key, 0) == 1;
+}
+
+// Returns 1 also when nothing matched; 0 when the rewrite failed.
+int DbmDeleteRecords(const char *name, const char *prefix) {
+  if (!name || !prefix || !*prefix) return 0;
+  return deleteMatching(name, prefix, static_cast<int>(strlen(prefix))) == 1;
+}
+
+int DbmGetRecord(const char *name, const char *key, void *dst) {
+  if (!name || !key || !dst) return 0;
+  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
+  if (!in) return 0;
+  StreamCloser closer{in};
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return 0;
+  while (GetData(in, buf)) {
+    if (!keyMatches(buf, key)) continue;
+    int n = recValueLen(buf);
+    memcpy(dst, recValue(buf), static_cast<size_t>(n));
+    return n;
+  }
+  return 0;
+}
+
+int DbmGetNextRecord(const char *name, void *dst) {
+  if (!name || !dst) return 0;
+  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
+  if (!in) return 0;
+  StreamCloser closer{in};
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return 0;
+  for (int i = 0; GetData(in, buf); ++i) {
+    if (i < Ent2Get) continue;
+    int n = recValueLen(buf);
+    memcpy(dst, recValue(buf), static_cast<size_t>(n));
+    ++Ent2Get;
+    return n;
+  }
+  return 0;
+}
+
+int DbmGetRecordSize(const char *name, const char *key) {
+  if (!name || !key) return 0;
+  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
+  if (!in) return 0;
+  StreamCloser closer{in};
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return 0;
+  while (GetData(in, buf))
+    if (keyMatches(buf, key)) return recValueLen(buf);
+  return 0;
+}
+
+char *DbmGetRecordList(const char *name, const char *sep, const char *close) {
+  if (!name) return nullptr;
+  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
+  if (!in) return nullptr;
+  StreamCloser closer{in};
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return nullptr;
+  TextBuilder text;
+  bool seen = false;
+  while (GetData(in, buf)) {
+    seen = true;
+    if (sep) text.append(sep);
+    text.append(recKey(buf), strnlen(recKey(buf), static_cast<size_t>(recKeyLen(buf))));
+  }
+  if (!seen) return nullptr;
+  if (close) text.append(close);
+  return text.take();
+}
+
+void DumpDbm(const char *name) {
+  if (!name) return;
+  char path[PATH_BUF];
+  if (snprintf(path, sizeof path, "%s.db", name) >= static_cast<int>(sizeof path)) return;
+  FILE *in = OpenFile(nullptr, path, "rb", 1);
+  if (!in) return;
+  StreamCloser closer{in};
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return;
+  while (GetData(in, buf)) {
+    int len = recLen(buf);
+    printf("%i %i ==>{", len, recKeyLen(buf));
+    for (int i = 0; i < len - 2; ++i) {
+      unsigned char c = static_cast<unsigned char>(buf[4 + i]);
+      putchar(c >= 0x20 && c < 0x7f ? c : '.');
+    }
+    printf("}\n");
+  }
+}
+
+char *DbmGetDbList(int flag) {
+  MemHolder listing(GetDirFileList("db"));
+  if (!listing.get()) return nullptr;
+  size_t size = strlen(listing.str()) + 1;
+  MemHolder token(GetMem(size));
+  if (!token.get()) return nullptr;
+  TextBuilder text;
+  bool any = false;
+  const char *cursor = nullptr;
+  for (const char *t = GetTokenD(listing.str(), " ", &cursor, token.str()); t;
+       t = GetTokenD(nullptr, " ", &cursor, token.str())) {
+    const char *dot = strchr(t, '.');
+    if (!dot || strcmp(dot, ".tdb") != 0 || dot == t) continue;
+    if (flag)
+      text.append(" ");
+    else if (any)
+      text.append(",");
+    text.append(t, static_cast<size_t>(dot - t));
+    any = true;
+  }
+  if (!any) text.append(flag ? " " : "");
+  return text.take();
+}
+
+int DbmCopyRecord(const char *name, const char *srcKey, const char *dstKey) {
+  if (!name || !srcKey || !dstKey) return 0;
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return 0;
+  int n = DbmGetRecord(name, srcKey, buf);
+  return n ? DbmPutRecord(name, dstKey, buf, n) : 0;
+}
+
+DbmLink *DbmGetDbLinkList(const char *name, const char *substr) {
+  if (!name || !substr) return nullptr;
+  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
+  if (!in) return nullptr;
+  StreamCloser closer{in};
+  RecordBuffer rb;
+  char *buf = rb.buf();
+  if (!buf) return nullptr;
+  DbmLink *first = nullptr, *last = nullptr;
+  size_t subLen = strlen(substr);
+  while (GetData(in, buf)) {
+    int k = recKeyLen(buf);
+    size_t keyText = strnlen(recKey(buf), static_cast<size_t>(k));
+    if (subLen && !memmem(recKey(buf), keyText, substr, subLen)) continue;
+    int payload = recLen(buf) - 2;
+    auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
+    char *copy = static_cast<char *>(GetMem(static_cast<size_t>(payload) + 1));
+    if (!node || !copy) {
+      PutMem(node);
+      PutMem(copy);
+      continue;
+    }
+    memcpy(copy, recKey(buf), static_cast<size_t>(payload));
+    node->pKey = copy;
+    node->pValue = copy + k;
+    node->iValueLen = payload - k;
+    if (last)
+      last->pNext = node;
+    else
+      first = node;
+    last = node;
+  }
+  return first;
+}
+
+void DbmFreeDbLinkList(DbmLink *first) {
+  while (first) {
+    DbmLink *next = first->pNext;
+    PutMem(first->pKey);
+    PutMem(first);
+    first = next;
+  }
+}
+
+void UpdateHeader(DbTHandle *h) {
+  if (!h || !h->pImage || h->imageSize < DBM_HEADER_SIZE) return;
+  char count[32], header[DBM_HEADER_SIZE + 1];
+  snprintf(count, sizeof count, "%li", h->count);
+  count[9] = 0;
+  int n = snprintf(header, sizeof header, "TTDBAA%s", count);
+  memcpy(h->pImage, header, static_cast<size_t>(n) + 1);
+  for (int i = n + 1; i < DBM_HEADER_SIZE; ++i) h->pImage[i] = static_cast<char>(rand() & 0xff);
+}

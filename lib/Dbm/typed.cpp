@@ -1,0 +1,590 @@
+// The typed-record database: one database file held in memory behind a
+// handle, answered from that image and written back whole through the
+// update protocol of the record file.
+//
+// The image is the file byte for byte. Records start at 16 in a headered
+// image (types 0 and 2, big-endian fields, key and value as two chains) and
+// at 0 in a legacy image (type 1, host-order fields, one chain per payload).
+// Before each operation the file is re-read when its identity (time, inode)
+// changed. A walk never looks past `length`: the first record that does not
+// fit wholly cuts the image there.
+#include "Dbm.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "utils.h"
+
+char *pMem = nullptr;
+
+namespace {
+
+constexpr int PATH_BUF = 4096;
+constexpr int LOAD_ATTEMPTS = 10;
+constexpr int MAX_KEY_TEXT = DBT_KEY_BUF_SIZE - 1;
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() { if (fd >= 0) close(fd); }
+};
+
+uint16_t load16(const char *p, unsigned char swap) {
+  uint16_t v;
+  memcpy(&v, p, 2);
+  return swap ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
+}
+
+void store16(char *p, uint16_t v, unsigned char swap) {
+  if (swap) v = static_cast<uint16_t>((v >> 8) | (v << 8));
+  memcpy(p, &v, 2);
+}
+
+int firstRecord(const DbTHandle *h) { return h->type == DBT_TYPE_LEGACY ? 0 : DBM_HEADER_SIZE; }
+
+// The path the handle's name is read from.
+int typedPath(const char *name, char *out, size_t size) {
+  int n;
+  if (name[0] == '/')
+    n = snprintf(out, size, strchr(name, '.') ? "%s" : "%s.tdb", name);
+  else if (name[0] == '.')
+    n = snprintf(out, size, "%s", name);
+  else
+    n = snprintf(out, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, "tdb");
+  return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+// Decodes the first m bytes of an n-byte chain at src into dst: byte i of
+// the plain run is the XOR of chain bytes i .. n-1.
+void decodeChainPrefix(const char *src, int n, char *dst, int m) {
+  unsigned char acc = 0;
+  for (int i = n - 1; i >= m; --i) acc ^= static_cast<unsigned char>(src[i]);
+  for (int i = m - 1; i >= 0; --i) {
+    acc ^= static_cast<unsigned char>(src[i]);
+    dst[i] = static_cast<char>(acc);
+  }
+}
+
+// Reads the whole file of fd into a new block (size + 1 bytes, NUL behind).
+char *readWhole(int fd, off_t size) {
+  auto *block = static_cast<char *>(GetMem(static_cast<size_t>(size) + 1));
+  if (!block) return nullptr;
+  off_t got = 0;
+  while (got < size) {
+    ssize_t r = read(fd, block + got, static_cast<size_t>(size - got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += r;
+  }
+  if (got != size) {
+    PutMem(block);
+    return nullptr;
+  }
+  return block;
+}
+
+// The record count at offset 6 of a headered image: at most 9 digits within
+// the image; anything else counts as 0.
+long parseCount(const char *image, int length) {
+  long count = 0;
+  for (int i = 6; i < length && i < 15 && image[i] >= '0' && image[i] <= '9'; ++i)
+    count = count * 10 + (image[i] - '0');
+  return count;
+}
+
+// Decodes the key of the current walk entry into dst (size bytes) and
+// returns it; legacy entries point into pMem already. Null when it does not
+// fit. Leaves a headered image's cursor at the value's chain.
+const char *entryKey(DbTHandle *h, const DbTWalk *e, char *dst, int size) {
+  if (h->type == DBT_TYPE_LEGACY) return e->pKey;
+  if (e->keyLen > size) return nullptr;
+  DbmTGetData(h, dst, e->keyLen);
+  return dst;
+}
+
+// The key of the current entry compared on its first m bytes (m <= K).
+bool entryKeyStartsWith(DbTHandle *h, const DbTWalk *e, const char *key, int m) {
+  if (h->type == DBT_TYPE_LEGACY) return memcmp(e->pKey, key, static_cast<size_t>(m)) == 0;
+  char buf[DBT_KEY_BUF_SIZE];
+  decodeChainPrefix(h->pImage + h->cursor, e->keyLen, buf, m);
+  return memcmp(buf, key, static_cast<size_t>(m)) == 0;
+}
+
+void refresh(DbTHandle *h) {
+  if (!(h->flags & DBT_NO_REFRESH)) DbTUpDate(h);
+}
+
+// Copies the value of the entry FindTRecord left behind into dst.
+void copyValue(DbTHandle *h, const DbTWalk *e, void *dst, int n) {
+  if (h->type == DBT_TYPE_LEGACY)
+    memcpy(dst, e->pKey + e->keyLen, static_cast<size_t>(n));
+  else
+    DbmTGetData(h, dst, n);
+}
+
+int valueLen(const DbTWalk *e) { return e->recLen - e->keyLen - 2; }
+
+// Grows a text from the memory manager; on failure the text is dropped.
+struct TextBuilder {
+  char *p = nullptr;
+  size_t len = 0, cap = 0;
+  bool failed = false;
+  void append(const char *s, size_t n) {
+    if (failed) return;
+    if (len + n + 1 > cap) {
+      size_t want = cap ? cap : 64;
+      while (want < len + n + 1) want *= 2;
+      char *q = static_cast<char *>(AdjustMem(p, want));
+      if (!q) {
+        PutMem(p);
+        p = nullptr;
+        failed = true;
+        return;
+      }
+      p = q;
+      cap = want;
+    }
+    memcpy(p + len, s, n);
+    len += n;
+    p[len] = 0;
+  }
+  void append(const char *s) { append(s, strlen(s)); }
+  char *take() {
+    char *r = failed ? nullptr : p;
+    p = nullptr;
+    return r;
+  }
+  ~TextBuilder() { PutMem(p); }
+};
+
+// The key list of DbmTGetRecordList and DbmTGetRecordListS; prefixes null
+// accepts every key.
+char *recordList(DbTHandle *h, const char *prefixes, const char *sep, const char *close) {
+  refresh(h);
+  MemHolder keyBuf(GetMem(DBM_REC_BUF_SIZE));
+  if (!keyBuf.get()) return nullptr;
+  TextBuilder text;
+  bool seen = false;
+  DbTWalk e;
+  for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
+    const char *key = entryKey(h, &e, keyBuf.str(), DBM_REC_BUF_SIZE);
+    if (!key) continue;
+    size_t n = strnlen(key, e.keyLen);
+    if (prefixes) {
+      char text1[DBT_KEY_BUF_SIZE];
+      if (n >= sizeof text1) continue;
+      memcpy(text1, key, n);
+      text1[n] = 0;
+      if (!TestKeyName(text1, prefixes)) continue;
+    }
+    seen = true;
+    text.append(sep);
+    text.append(key, n);
+  }
+  if (!seen) return nullptr;
+  text.append(close);
+  return text.take();
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- handles --
+
+DbTHandle *DbTOpen(const char *name, int flags) {
+  if (!name) return nullptr;
+  auto *h = static_cast<DbTHandle *>(GetMem(sizeof(DbTHandle)));
+  if (!h) return nullptr;
+  size_t n = strlen(name) + 1;
+  h->pName = static_cast<char *>(GetMem(n));
+  if (!h->pName) {
+    PutMem(h);
+    return nullptr;
+  }
+  memcpy(h->pName, name, n);
+  h->flags = flags;
+  h->changed = 0;
+  DbTSetDbType(h, DBT_TYPE_NONE);
+  DbTUpDate(h);
+  return h;
+}
+
+void DbTClose(DbTHandle *h) {
+  DbmV4DriverPathHandling = 0;
+  if (!h) return;
+  PutMem(h->pImage);
+  PutMem(h->pName);
+  PutMem(h);
+}
+
+void DbTSetDbType(DbTHandle *h, int type) {
+  if (!h) return;
+  h->type = type;
+  h->swap = type != DBT_TYPE_LEGACY && !DbmIsBigEndian();
+}
+
+// The image and the identity it is compared by come from the same open
+// file, so a move of a new file in between cannot pair the new time with
+// the old content. Writers never change a file in place, so one read of an
+// open file is always one whole version of it.
+void DbTUpDate(DbTHandle *h) {
+  if (!h || !h->pName) return;
+  char path[PATH_BUF];
+  if (!typedPath(h->pName, path, sizeof path)) return;
+  if (!FindFile(nullptr, path)) return;
+  struct stat st;
+  if (stat(path, &st) != 0) return;
+  if (h->pImage && h->mtime == st.st_mtime && h->mtimeNsec == st.st_mtim.tv_nsec &&
+      h->inode == static_cast<unsigned long>(st.st_ino))
+    return;
+  PutMem(h->pImage);
+  h->pImage = nullptr;
+  h->imageSize = 0;
+  h->changed = 1;
+
+  char *content = nullptr;
+  off_t size = 0;
+  for (int attempt = 1; attempt <= LOAD_ATTEMPTS; ++attempt) {
+    FdCloser f{open(path, O_RDONLY | O_CLOEXEC)};
+    if (f.fd >= 0 && fstat(f.fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      size = st.st_size;
+      if (size == 0 || size > 0x7fffff00) break;
+      content = readWhole(f.fd, size);
+      if (content) break;
+    }
+    if (attempt < LOAD_ATTEMPTS) sleep(1);
+  }
+
+  if (!content) {
+    h->length = 0;
+    h->cursor = h->next = 0;
+    h->count = 0;
+    h->changed = 0;
+    // The empty image stands for this version of the file: it is not
+    // re-read (and changes kept under flag 4 are not dropped) until the
+    // file changes.
+    h->mtime = st.st_mtime;
+    h->mtimeNsec = st.st_mtim.tv_nsec;
+    h->inode = static_cast<unsigned long>(st.st_ino);
+    DbTSetDbType(h, DBT_TYPE_NONE);
+    h->pImage = static_cast<char *>(GetMem(DBM_HEADER_SIZE));
+    if (!h->pImage) return;
+    h->imageSize = DBM_HEADER_SIZE;
+    UpdateHeader(h);
+    h->length = DBM_HEADER_SIZE;
+    return;
+  }
+  h->pImage = content;
+  h->imageSize = static_cast<int>(size) + 1;
+  h->length = static_cast<int>(size);
+  h->mtime = st.st_mtime;
+  h->mtimeNsec = st.st_mtim.tv_nsec;
+  h->inode = static_cast<unsigned long>(st.st_ino);
+  h->cursor = h->next = 0;
+  if (h->length >= 5 && memcmp(content, "TTDBA", 5) == 0) {
+    h->count = parseCount(content, h->length);
+    DbTSetDbType(h, DBT_TYPE_HEADERED);
+  } else {
+    h->count = 0;
+    DbTSetDbType(h, DBT_TYPE_LEGACY);
+  }
+}
+
+// ------------------------------------------------------- chain steps --
+
+void DbmTPutData(DbTHandle *h, const void *src, int n) {
+  if (!h || !h->pImage || !src || n < 1) return;
+  if (h->cursor < 0 || h->cursor > h->imageSize - n) return;
+  const auto *p = static_cast<const unsigned char *>(src);
+  char *e = h->pImage + h->cursor;
+  for (int i = 0; i < n - 1; ++i) e[i] = static_cast<char>(p[i] ^ p[i + 1]);
+  e[n - 1] = static_cast<char>(p[n - 1]);
+  h->cursor += n;
+}
+
+// A run outside the image decodes to zeros; the cursor still advances.
+void DbmTGetData(DbTHandle *h, void *dst, int n) {
+  if (!h || !dst || n < 1) return;
+  auto *p = static_cast<char *>(dst);
+  if (!h->pImage || h->cursor < 0 || h->cursor > h->length - n) {
+    memset(p, 0, static_cast<size_t>(n));
+  } else {
+    const char *e = h->pImage + h->cursor;
+    p[n - 1] = e[n - 1];
+    for (int i = n - 2; i >= 0; --i) p[i] = static_cast<char>(e[i] ^ p[i + 1]);
+  }
+  h->cursor += n;
+}
+
+// ---------------------------------------------------------------- walks --
+
+DbTWalk *WalkDbTRecords(DbTHandle *h, DbTWalk *entry, int step) {
+  if (!h || !h->pImage || !entry) return nullptr;
+  if (step == 0) {
+    h->next = firstRecord(h);
+    if (h->type == DBT_TYPE_LEGACY && !pMem) pMem = static_cast<char *>(GetMem(DBT_SCRATCH_SIZE));
+  }
+  if (h->type == DBT_TYPE_LEGACY && !pMem) return nullptr;
+  if (h->next < 0 || h->next >= h->length) return nullptr;
+  int start = h->next;
+  // The length field itself, the record, and (inside it) the key field and
+  // the key must all lie within the image; otherwise cut before the record.
+  auto cut = [h, start]() -> DbTWalk * {
+    h->length = start;
+    return nullptr;
+  };
+  if (start + 2 > h->length) return cut();
+  int len = load16(h->pImage + start, h->swap);
+  if (start + 2 + len > h->length || len < 2) return cut();
+  h->cursor = start + 2;
+  int keyLen;
+  if (h->type == DBT_TYPE_LEGACY) {
+    memcpy(pMem, h->pImage + h->cursor, static_cast<size_t>(len));
+    DbmDecodeChain(pMem, len);
+    h->cursor += len;
+    keyLen = load16(pMem, 0);
+    if (keyLen + 2 > len) return cut();
+    entry->pKey = pMem + 2;
+  } else {
+    keyLen = load16(h->pImage + h->cursor, h->swap);
+    h->cursor += 2;
+    if (keyLen + 2 > len) return cut();
+    entry->pKey = nullptr;
+  }
+  entry->recLen = static_cast<uint16_t>(len);
+  entry->keyLen = static_cast<uint16_t>(keyLen);
+  h->next = start + 2 + len;
+  return entry;
+}
+
+int FindTRecord(DbTHandle *h, const char *key, DbTWalk *entry) {
+  if (!h || !h->pImage || !key || !*key || !entry) return 0;
+  size_t keyLen = strlen(key);
+  if (keyLen > MAX_KEY_TEXT) return 0;
+  char buf[DBT_KEY_BUF_SIZE];
+  for (int step = 0; WalkDbTRecords(h, entry, step); ++step) {
+    if (entry->keyLen != keyLen + 1) continue;
+    const char *k = entryKey(h, entry, buf, sizeof buf);
+    if (k && memcmp(k, key, keyLen + 1) == 0) return 1;
+  }
+  return 0;
+}
+
+int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen) {
+  if (!h || !key || !*key) return 0;
+  // Refreshed also when no image is loaded yet, so that a file another
+  // process created meanwhile is not overwritten by this handle's first put.
+  refresh(h);
+  if (!h->pImage) return 0;
+  int keyLen = static_cast<int>(strlen(key));
+  int p = prefixLen > keyLen ? keyLen : prefixLen;
+  if (p < 0 || (p == 0 && keyLen > MAX_KEY_TEXT) || p > MAX_KEY_TEXT) return 0;
+  bool removed = false;
+  DbTWalk e;
+  for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
+    bool match;
+    if (p == 0)
+      match = e.keyLen == keyLen + 1 && entryKeyStartsWith(h, &e, key, keyLen + 1);
+    else
+      match = e.keyLen >= p && entryKeyStartsWith(h, &e, key, p);
+    if (!match) continue;
+    int start = h->next - (e.recLen + 2);
+    memmove(h->pImage + start, h->pImage + h->next, static_cast<size_t>(h->length - h->next));
+    h->length -= e.recLen + 2;
+    h->next = start;
+    removed = true;
+    if (h->count > 0) --h->count;
+  }
+  if (!removed) return 0;
+  if (h->length > 0) {
+    char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(h->length)));
+    if (q) {
+      h->pImage = q;
+      h->imageSize = h->length;
+    }
+  }
+  h->changed = 1;
+  return 1;
+}
+
+// ------------------------------------------------------------- changes --
+
+int DbmTArchiveDb(DbTHandle *h) {
+  if (!h) return 0;
+  if (h->type != DBT_TYPE_LEGACY && h->pImage && h->length >= DBM_HEADER_SIZE) UpdateHeader(h);
+  DbmEnsureDbDir();
+  FILE *out = OpenNewDataBase(h->pName);
+  if (!out) return 0;
+  // An empty legacy image is written as an empty file: the database then
+  // holds no record, which is the truth.
+  size_t n = h->pImage ? static_cast<size_t>(h->length) : 0;
+  int ok = n == 0 || fwrite(h->pImage, 1, n, out) == n;
+  if (fflush(out) != 0 || ferror(out)) ok = 0;
+  if (fclose(out) != 0) ok = 0;
+  if (ok && !RenameDataBase(h->pName, "tdb_new", "tdb")) ok = 0;
+  if (!ok) fprintf(stderr, "ERROR: Can't write to %s", h->pName);
+  return ok;
+}
+
+int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len) {
+  if (!h || !key || !value || len <= 0) return 0;
+  size_t keyLen = strlen(key);
+  if (keyLen == 0 || keyLen > MAX_KEY_TEXT) return 0;
+  int k = static_cast<int>(keyLen) + 1;
+  if (k + len + 2 > DBM_MAX_PAYLOAD) return 0;
+  if (h->type == DBT_TYPE_NONE) DbTSetDbType(h, DBT_TYPE_HEADERED);
+  PurgeTRecord(h, key, 0);
+  if (h->type == DBT_TYPE_NONE) DbTSetDbType(h, DBT_TYPE_HEADERED);
+  int l = k + len + 2;
+  int oldLength = h->length;
+  int base = h->length;
+  // Room for the header, written when archiving (also after a cut header).
+  if (h->type != DBT_TYPE_LEGACY && base < DBM_HEADER_SIZE) base = DBM_HEADER_SIZE;
+  int size = base + l + 2;
+  char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(size)));
+  if (!q) {
+    h->length = oldLength;
+    return 0;
+  }
+  h->pImage = q;
+  h->imageSize = size;
+  h->cursor = base;
+  store16(h->pImage + h->cursor, static_cast<uint16_t>(l), h->swap);
+  h->cursor += 2;
+  char *run = h->pImage + h->cursor;
+  if (h->type == DBT_TYPE_LEGACY) {
+    store16(run, static_cast<uint16_t>(k), 0);
+    memcpy(run + 2, key, static_cast<size_t>(k));
+    memcpy(run + 2 + k, value, static_cast<size_t>(len));
+    DbmEncodeChain(run, l);
+    h->cursor += l;
+  } else {
+    store16(run, static_cast<uint16_t>(k), h->swap);
+    h->cursor += 2;
+    DbmTPutData(h, key, k);
+    DbmTPutData(h, value, len);
+    ++h->count;
+  }
+  h->length = base + l + 2;
+  h->changed = 1;
+  if (h->flags & DBT_NO_WRITE) return 1;
+  return DbmTArchiveDb(h);
+}
+
+int DbmTDeleteRecord(DbTHandle *h, const char *key) {
+  if (!h || !key || !*key) return 0;
+  int removed = PurgeTRecord(h, key, 0);
+  if (removed && !(h->flags & DBT_NO_WRITE)) return DbmTArchiveDb(h);
+  return removed;
+}
+
+// 1 also when nothing matched; 0 when the write-back failed.
+int DbmTDeleteRecords(DbTHandle *h, const char *prefix) {
+  if (!h || !prefix || !*prefix) return 0;
+  int removed = PurgeTRecord(h, prefix, static_cast<int>(strlen(prefix)));
+  if (removed && !(h->flags & DBT_NO_WRITE)) return DbmTArchiveDb(h);
+  return 1;
+}
+
+// -------------------------------------------------------------- lookups --
+
+int DbmTGetRecord(DbTHandle *h, const char *key, void *dst) {
+  if (!h || !key || !dst) return 0;
+  refresh(h);
+  DbTWalk e;
+  if (!FindTRecord(h, key, &e)) return 0;
+  int n = valueLen(&e);
+  copyValue(h, &e, dst, n);
+  return n;
+}
+
+int DbmTGetRecordV(DbTHandle *h, const char *key, char **buf, int size) {
+  if (!h || !key || !buf) return 0;
+  refresh(h);
+  DbTWalk e;
+  if (!FindTRecord(h, key, &e)) return 0;
+  int n = valueLen(&e);
+  if (n > size || !*buf) {
+    char *block = static_cast<char *>(GetMem(static_cast<size_t>(n > 0 ? n : 1)));
+    if (!block) return 0;
+    *buf = block;
+  }
+  copyValue(h, &e, *buf, n);
+  return n;
+}
+
+int DbmTGetRecordSize(DbTHandle *h, const char *key) {
+  if (!h || !key) return 0;
+  refresh(h);
+  DbTWalk e;
+  return FindTRecord(h, key, &e) ? valueLen(&e) : 0;
+}
+
+int DbmTCopyRecord(DbTHandle *h, const char *srcKey, const char *dstKey) {
+  if (!h || !srcKey || !dstKey) return 0;
+  MemHolder buf(GetMem(DBM_REC_BUF_SIZE));
+  if (!buf.get()) return 0;
+  int n = DbmTGetRecord(h, srcKey, buf.get());
+  return n ? DbmTPutRecord(h, dstKey, buf.get(), n) : 0;
+}
+
+DbmLink *DbmTGetDbLinkList(DbTHandle *h, const char *substr) {
+  if (!h || !substr) return nullptr;
+  refresh(h);
+  DbmLink *first = nullptr, *last = nullptr;
+  size_t subLen = strlen(substr);
+  DbTWalk e;
+  for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
+    int payload = e.recLen - 2;
+    char *copy = static_cast<char *>(GetMem(static_cast<size_t>(payload) + 1));
+    if (!copy) continue;
+    if (h->type == DBT_TYPE_LEGACY) {
+      memcpy(copy, e.pKey, static_cast<size_t>(payload));
+    } else {
+      DbmTGetData(h, copy, e.keyLen);
+      DbmTGetData(h, copy + e.keyLen, payload - e.keyLen);
+    }
+    size_t keyText = strnlen(copy, e.keyLen);
+    auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
+    if (!node || (subLen && !memmem(copy, keyText, substr, subLen))) {
+      PutMem(node);
+      PutMem(copy);
+      continue;
+    }
+    node->pKey = copy;
+    node->pValue = copy + e.keyLen;
+    node->iValueLen = payload - e.keyLen;
+    if (last)
+      last->pNext = node;
+    else
+      first = node;
+    last = node;
+  }
+  return first;
+}
+
+char *DbmTGetRecordList(DbTHandle *h, const char *sep, const char *close) {
+  if (!h || !sep || !close) return nullptr;
+  return recordList(h, nullptr, sep, close);
+}
+
+char *DbmTGetRecordListS(DbTHandle *h, const char *prefixes, const char *sep, const char *close) {
+  if (!h || !prefixes || !*prefixes || !sep || !close) return nullptr;
+  return recordList(h, prefixes, sep, close);
+}
+
+// Takes the prefixes with the re-entrant tokenizer, so a caller's scan of
+// GetToken in progress is neither moved nor left pointing into the list.
+int TestKeyName(const char *key, const char *prefixes) {
+  if (!key || !prefixes) return 0;
+  MemHolder token(GetMem(strlen(prefixes) + 1));
+  if (!token.get()) return 0;
+  int accepted = 0;
+  const char *cursor = nullptr;
+  for (const char *t = GetTokenD(prefixes, ",", &cursor, token.str()); t;
+       t = GetTokenD(nullptr, ",", &cursor, token.str()))
+    if (strncmp(key, t, strlen(t)) == 0) accepted = 1;
+  return accepted;
+}
