@@ -6,6 +6,7 @@
 // is opened without following links and written only when it is a regular
 // file with one link that belongs to this process's user; anything else is
 // left alone and the message is lost.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,14 @@ class FdHolder {
 };
 
 const char *nameForReports() { return my_name != nullptr ? my_name : "setup"; }
+
+// Whether a name can stand in a shell command line as it is.
+bool isPlainWord(const char *name) {
+  if (*name == '\0' || *name == '-') return false;
+  for (const char *p = name; *p != '\0'; ++p)
+    if (!isalnum(static_cast<unsigned char>(*p)) && strchr("._+-", *p) == nullptr) return false;
+  return true;
+}
 
 // Opens the log for appending without following a link; the descriptor is
 // returned only for a regular file with one link owned by our user.
@@ -85,7 +94,10 @@ void PutLogMsgV(const char *fmt, va_list ap) {
   }
   // The one place where the log reaches up into the command table: a missing
   // log is made with its touch and opened to everyone with its chmod, quietly.
-  if (!FindFile(pLogPath, name)) {
+  // (A name the shell would interpret, or a table without touch, chmod or sh,
+  // leaves the creation to the exclusive open below.)
+  if (!FindFile(pLogPath, name) && isPlainWord(my_name) && TestCmd(CMD_TOUCH) &&
+      TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
     SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
     SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
   }
