@@ -47,8 +47,11 @@ char *GenName(const char *text);         // static 255 bytes
 
 // Saved strings: never null (allocation failure ends the process through
 // SysError), except SaveStr__ of a null format and GetEnv of an unset name.
-char *SaveStr(const char *str);          // a string alone is saved verbatim
-char *SaveStr(const char *fmt, ...) TARNU_PRINTF(1, 2);
+// A string alone is saved verbatim. The formatting form takes its format as
+// const volatile so that a call with one argument is not ambiguous: the
+// verbatim overload is then the better match.
+char *SaveStr(const char *str);
+char *SaveStr(const volatile char *fmt, ...) TARNU_PRINTF(1, 2);
 char *SaveStrV(const char *fmt, va_list ap) TARNU_PRINTF(1, 0);
 char *SaveStr__(const char *fmt, ...) TARNU_PRINTF(1, 2);
 char *SaveStr_(const char *str);

@@ -197,10 +197,10 @@ char *GenName(const char *text) {
 
 char *SaveStr(const char *str) { return SaveStr_(str); }
 
-char *SaveStr(const char *fmt, ...) {
+char *SaveStr(const volatile char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  char *s = SaveStrV(fmt, ap);
+  char *s = SaveStrV(const_cast<const char *>(fmt), ap);
   va_end(ap);
   return s;
 }
