@@ -59,6 +59,31 @@ int refuseChange(int status, const char *word) {
   return status;
 }
 
+// Splits path as StripFn and StripPath do (directory part: up to the last
+// slash, "/" for the root slash, "." without one; name: the last non-empty
+// component, the path itself when it has none) into the caller's buffers,
+// without their static limits; 0 when a part does not fit.
+int splitPath(const char *path, char *dir, size_t dirSize, char *name, size_t nameSize) {
+  size_t end = strlen(path);
+  while (end > 0 && path[end - 1] == '/') --end;
+  size_t begin = end;
+  while (begin > 0 && path[begin - 1] != '/') --begin;
+  if (end == 0) {
+    if (!CopyStr(name, nameSize, path)) return 0;
+  } else {
+    if (end - begin >= nameSize) return 0;
+    memcpy(name, path + begin, end - begin);
+    name[end - begin] = '\0';
+  }
+  const char *slash = strrchr(path, '/');
+  if (slash == nullptr) return CopyStr(dir, dirSize, ".");
+  size_t len = (slash == path) ? 1 : static_cast<size_t>(slash - path);
+  if (len >= dirSize) return 0;
+  memcpy(dir, path, len);
+  dir[len] = '\0';
+  return 1;
+}
+
 }  // namespace
 
 // 1 when the entry exists in the directory's listing (a dangling link
@@ -84,9 +109,7 @@ int FindFile(const char *dir, const char *name) {
     name = nameBuf;
   } else if (name == nullptr || *name == '\0') {
     // No name: the directory argument itself is the entry to test.
-    if (strlen(dir) >= sizeof dirBuf) return 0;
-    if (!CopyStr(nameBuf, sizeof nameBuf, StripPath(dir))) return 0;
-    if (!CopyStr(dirBuf, sizeof dirBuf, StripFn(dir))) return 0;
+    if (!splitPath(dir, dirBuf, sizeof dirBuf, nameBuf, sizeof nameBuf)) return 0;
     dir = dirBuf;
     name = nameBuf;
   }
@@ -307,8 +330,7 @@ int CreateFile(const char *dir, const char *name, const char *perm, const char *
   int status = 0;
   char parent[256];
   char last[256];
-  if (!CopyStr(parent, sizeof parent, StripFn(dir)) || !CopyStr(last, sizeof last, StripPath(dir)) ||
-      !FindFile(parent, last)) {
+  if (!splitPath(dir, parent, sizeof parent, last, sizeof last) || !FindFile(parent, last)) {
     status = SysCmd(CMD_MKDIR, 2, "%s", dir);
   }
   if (name != nullptr) status = SysCmd(CMD_TOUCH, 2, "%s", target);
@@ -357,8 +379,7 @@ int DeleteFile_(const char *path, const char *name) {
   } else {
     char parent[256];
     char last[256];
-    exists = CopyStr(parent, sizeof parent, StripFn(path)) && CopyStr(last, sizeof last, StripPath(path)) &&
-             FindFile(parent, last) != 0;
+    exists = splitPath(path, parent, sizeof parent, last, sizeof last) && FindFile(parent, last) != 0;
   }
   return removeEntry(path, name, exists);
 }
@@ -439,8 +460,7 @@ char *FindExistingPath(const char *path, int *flExists) {
   for (;;) {
     char parent[4096];
     char last[4096];
-    CopyStr(parent, sizeof parent, StripFn(work));
-    CopyStr(last, sizeof last, StripPath(work));
+    splitPath(work, parent, sizeof parent, last, sizeof last);
     if (FindFile(parent, last)) break;
     if (strcmp(parent, work) == 0) break;   // nothing further up to try
     CopyStr(work, sizeof work, parent);
