@@ -52,7 +52,6 @@ void joinContinuedLines(char *line) {
   char *out = line;
   for (const char *in = line; *in;) {
     if (in[0] == '\\' && in[1] == '\n') { in += 2; continue; }
-    if (in[0] == '\\' && in[1] == '\r' && in[2] == '\n') { in += 3; continue; }
     *out++ = *in++;
   }
   *out = '\0';
