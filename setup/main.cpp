@@ -1,2 +1,4 @@
 // Entry point of the installer; the steps live in the tarnu_setup library.
-int main() { return 0; }
+#include "setup.h"
+
+int main(int argc, char **argv) { RunSetup(argc, argv); }

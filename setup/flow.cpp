@@ -1,0 +1,331 @@
+// The installation run from its entry to its clean-up: the command line, the
+// earlier installation at /usr/Tarnu/tpxx, the choice of the base, the move
+// of an installation whose base changes, the work area, the unpacking of the
+// archive, the new-installation and upgrade branches, the final modes.
+//
+// The run goes top to bottom once and always ends with exit. Every word that
+// reaches a "sh -c" command text (command-line words, the directory and name
+// of setup, the earlier base) is checked first; the work area under /tmp is
+// made afresh by mkdir and used only when it is our own real directory.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "pkglist.h"
+#include "setup.h"
+
+char *pPathToSetup = nullptr;
+char *pTarnuInstallDir = nullptr;
+unsigned char flCreatedTmpDir = 0;
+char *pCmdLineInstallDir = nullptr;
+char *pCurrentInstallDir = nullptr;
+char *pTargetInstallDir = nullptr;
+char *pAppDir = nullptr;
+const char *pBinaryInstanceCheckList = ",tpadmin,tpqadmin,tprint,tprtpxxtty,TPQ,TPRM,tsf,";
+const char *InstallInfo[5] = {};
+InstallSiteInfoRec InstallSiteInfo = {};
+
+namespace {
+
+constexpr char kSpoolBase[] = "/var/spool";
+constexpr char kUnsafeChars[] = "\"`$\\';&|<>()*?[]";
+
+// Ends the run with status 2 for a word the shell would act on.
+[[noreturn]] void refuseWord(const char *what, const char *word) {
+  fprintf(stderr,
+          "ERROR: %s \"%s\" holds a blank, a control character or one of %s and cannot "
+          "be used\n",
+          what, word, kUnsafeChars);
+  exit(2);
+}
+
+void checkWord(const char *what, const char *word) {
+  if (!IsShellSafeWord(word)) refuseWord(what, word);
+}
+
+// Message 3 with the directory, two line ends, status 2.
+[[noreturn]] void cannotOpen(const char *dir) {
+  printf(nlsSetupStrCvt(3), dir);
+  printf("\n\n");
+  fflush(stdout);
+  exit(2);
+}
+
+// Runs the decompression command text with both output streams appended to
+// /tmp/setup.log. The file is opened here without following a link, and
+// used only when it is a plain file of ours with one name; otherwise the
+// output is discarded. Returns system's result.
+int runDecompression(const char *command) {
+  int fd = open("/tmp/setup.log", O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0666);
+  int shellFd = -1;
+  if (fd >= 0) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        st.st_nlink == 1) {
+      // sh takes one-digit descriptors in a redirection.
+      shellFd = fd >= 3 && fd <= 9 ? fd : fcntl(fd, F_DUPFD, 3);
+      if (shellFd > 9) {
+        close(shellFd);
+        shellFd = -1;
+      }
+    }
+  }
+  char text[4096];
+  int n = shellFd >= 0 ? snprintf(text, sizeof text, "%s 1>&%d 2>&%d", command, shellFd, shellFd)
+                       : snprintf(text, sizeof text, "%s 1>/dev/null 2>/dev/null", command);
+  int rc = -1;
+  if (n > 0 && static_cast<size_t>(n) < sizeof text) {
+    fflush(stdout);
+    rc = system(text);
+  }
+  if (shellFd >= 0 && shellFd != fd) close(shellFd);
+  if (fd >= 0) close(fd);
+  return rc;
+}
+
+// Copies every file that the disk list in LineBuf names from the setup
+// directory into the work area. Lines end at "\n" and "\r"; a line that is
+// exactly "end_of_list", or that word inside a line, ends the walk.
+void copyDistribution(const char *workArea) {
+  MemHolder list(SaveStr(LineBuf));
+  static char line[LINEBUF_SIZE];
+  static char word[LINEBUF_SIZE];
+  const char *p = list.str();
+  while (*p) {
+    size_t len = strcspn(p, "\n\r");
+    if (len > 0) {
+      if (len >= sizeof line) len = sizeof line - 1;
+      memcpy(line, p, len);
+      line[len] = '\0';
+      if (strcmp(line, "end_of_list") == 0) return;
+      const char *cursor = nullptr;
+      for (char *w = GetTokenD(line, " \t\r\n", &cursor, word); w;
+           w = GetTokenD(nullptr, " \t\r\n", &cursor, word)) {
+        if (strcmp(w, "end_of_list") == 0) return;
+        if (!IsShellSafeWord(w)) {
+          printf("ERROR: the disk list names \"%s\", which cannot be copied safely\n", w);
+          fflush(stdout);
+          exit(1);
+        }
+        SysCmd(CMD_CP, 2, "%s/%s %s", pPathToSetup, w, workArea);
+      }
+    }
+    p += len;
+    p += strspn(p, "\n\r");
+  }
+}
+
+}  // namespace
+
+int IsShellSafeWord(const char *word) {
+  if (word == nullptr || *word == '\0') return 0;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(word); *p; ++p) {
+    if (*p <= ' ' || *p == 0x7f || strchr(kUnsafeChars, *p) != nullptr) return 0;
+  }
+  return 1;
+}
+
+char *StripToBaseName(char *path) {
+  if (path == nullptr) return nullptr;
+  if (char *p = strstr(path, kPackageDir)) *p = '\0';
+  if (char *p = strstr(path, kVendorDir)) *p = '\0';
+  size_t n = strlen(path);
+  if (n > 1 && path[n - 1] == '/') path[n - 1] = '\0';
+  return path;
+}
+
+void parseCommandLineOptions(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char *word = argv[i];
+    switch (FindToken(word, ",install,-v")) {
+      case 1:  // install <base>; a lone "install" is ignored
+        if (i + 1 < argc) {
+          ++i;
+          checkWord("the installation directory", argv[i]);
+          pCmdLineInstallDir = StripToBaseName(SaveStr(argv[i]));
+        }
+        break;
+      case 2:
+        fprintf(stderr, "%s %s\n", my_name, kSetupVersion);
+        exit(0);
+      default:
+        if (i == 2) {
+          checkWord("the installation directory", word);
+          pCmdLineInstallDir = StripToBaseName(SaveStr(word));
+          break;
+        }
+        checkWord("the work-area directory", word);
+        char *dir = SaveStr(word);
+        size_t n = strlen(dir);
+        if (n > 1 && dir[n - 1] == '/') dir[n - 1] = '\0';
+        pTarnuInstallDir = SaveStr("%s/%sInstall", dir, kVendorDir);
+        if (!FindFile(dir, nullptr)) {
+          flCreatedTmpDir = 1;
+          CreateFile(dir, nullptr, nullptr, nullptr, nullptr);
+          if (!FindFile(dir, nullptr)) cannotOpen(dir);
+        }
+        break;
+    }
+  }
+}
+
+char *locatePreviousInstallation() {
+  MemHolder path(SaveStr("%s/%s/%s", kDefaultBase, kVendorDir, kPackageDir));
+  struct stat st;
+  if (lstat(path.str(), &st) != 0) return nullptr;
+  char target[256];
+  ssize_t n = readlink(path.str(), target, sizeof target - 1);
+  if (n < 0) return SaveStr(kDefaultBase);
+  target[n] = '\0';
+  if (stat(target, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    SysCmd(CMD_RM, 1, "%s/%s/%s", kDefaultBase, kVendorDir, kPackageDir);
+    return nullptr;
+  }
+  char *base = target[0] == '/' ? SaveStr(target) : SaveStr("%s/%s", kDefaultBase, target);
+  return StripToBaseName(base);
+}
+
+void CreateWorkArea(const char *workArea) {
+  DeleteFile(nullptr, workArea);
+  // mkdir, not mkdir -p: an entry that is there already (put back between
+  // the removal and now) is not ours and is refused like a failure.
+  if (mkdir(workArea, 0777) != 0) cannotOpen(workArea);
+  struct stat st;
+  if (lstat(workArea, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+    cannotOpen(workArea);
+}
+
+int installFromSite(const char *workArea) {
+  CreateWorkArea(workArea);
+  GetDisksData(pPathToSetup);
+  copyDistribution(workArea);
+  Install();
+  return 0;
+}
+
+void createInstallationDirectories(const char *base) {
+  if (strcmp(base, kDefaultBase) != 0) {
+    MemHolder app(SaveStr("%s/%s/%s", base, kVendorDir, kPackageDir));
+    CreateFile(app.str(), nullptr, "775", nullptr, nullptr);
+    MemHolder usrVendor(SaveStr("%s/%s", kDefaultBase, kVendorDir));
+    if (GetFileType(usrVendor.str()) == 0) CreateFile(usrVendor.str(), nullptr, "775", nullptr, nullptr);
+    SysCmd(CMD_LN, 2, "-s %s/%s/%s %s/%s/%s", base, kVendorDir, kPackageDir, kDefaultBase,
+           kVendorDir, kPackageDir);
+  } else {
+    CreateFile(pAppDir, nullptr, "755", nullptr, nullptr);
+  }
+}
+
+int Install() {
+  if (!readyForInstallation()) return 0;
+  genZFile();
+
+  char command[4096];
+  snprintf(command, sizeof command, "/usr/bin/uncompress %s/%s.tar.Z", pTarnuInstallDir, kArchiveName);
+  if (runDecompression(command) != 0) {
+    snprintf(command, sizeof command, "gzip -dfv %s/%s.tar.Z", pTarnuInstallDir, kArchiveName);
+    runDecompression(command);
+  }
+
+  if (chdir(pTarnuInstallDir) != 0) cannotOpen(pTarnuInstallDir);
+  SysCmd(CMD_TAR_X, 2, "%s/%s.tar", pTarnuInstallDir, kArchiveName);
+  {
+    MemHolder tarName(SaveStr("%s.tar", kArchiveName));
+    DeleteFile(pTarnuInstallDir, tarName.str());
+  }
+
+  MemHolder spool(SaveStr("%s/%s", kSpoolBase, kVendorDir));
+  if (pCurrentInstallDir != nullptr) {
+    if (ProcessPkgList(kPkgSubDir) != 0) return 1;
+    createPrintingSubsystemFile(pAppDir);
+    createQueueScripts(spool.str());
+  } else {
+    createInstallationDirectories(pTargetInstallDir);
+    createPrintingSubsystemFile(pAppDir);
+    createQueueScripts(spool.str());
+    CreateFile(spool.str(), nullptr, "775", nullptr, nullptr);
+    MemHolder download(SaveStr("%s/%s/__tpa_download__", spool.str(), kPackageDir));
+    CreateFile(download.str(), nullptr, "777", nullptr, nullptr);
+    if (ProcessPkgList(kPkgSubDir) != 0) return 1;
+  }
+
+  SysCmd(CMD_CHMOD, 0, "755 %s/%s", pTargetInstallDir, kVendorDir);
+  SysCmd(CMD_CHMOD, 1, "4755 %s/%s", pAppDir, "tprtpxxtty");
+  SysCmd(CMD_CHMOD, 1, "4755 %s/%s", pAppDir, "tsf");
+  return 0;
+}
+
+void TarnuClean(const char *workArea) {
+  if (chdir("/") != 0) perror("/");
+  SysCmd(CMD_RM_RF, 1, " %s", workArea);
+  if (flCreatedTmpDir) {
+    if (chdir(kDefaultBase) != 0) perror(kDefaultBase);
+    SysCmd(CMD_RM_RF, 1, " %s", pTarnuInstallDir);
+  }
+  char command[4096];
+  for (const char *option : {"-upgrade", "-clean"}) {
+    snprintf(command, sizeof command, "%s/tpqadmin %s", pAppDir, option);
+    fflush(stdout);
+    if (system(command) == -1) {
+      // The administration tool's result is not looked at.
+    }
+    printf(".");
+    fflush(stdout);
+  }
+  printf("\n");
+  fflush(stdout);
+}
+
+void RunSetup(int argc, char **argv) {
+  if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit(0);
+  flUseLog = 1;
+  pTarnuInstallDir = SaveStr("/tmp/%sInstall", kVendorDir);
+  LineBuf[0] = '\0';
+  pPathToSetup = GetToolPath(argv[0]);
+  my_name = SaveStr(StripPath(argv[0]));
+  checkWord("the directory of setup", pPathToSetup);
+  checkWord("the name of setup", my_name);
+  InitSysCmdList();
+  for (int i = 0; i < 5; ++i) InstallInfo[i] = nlsSetupStrCvt(10 + i);
+  InstallSiteInfo.pText[0] = nlsSetupStrCvt(10);
+  InstallSiteInfo.pText[1] = nlsSetupStrCvt(11);
+  InstallSiteInfo.pText[2] = nlsSetupStrCvt(17);
+  InstallSiteInfo.pText[3] = nlsSetupStrCvt(18);
+
+  parseCommandLineOptions(argc, argv);
+  pCurrentInstallDir = locatePreviousInstallation();
+  if (pCurrentInstallDir != nullptr) checkWord("the earlier installation directory", pCurrentInstallDir);
+  pTargetInstallDir = pCmdLineInstallDir   ? pCmdLineInstallDir
+                      : pCurrentInstallDir ? pCurrentInstallDir
+                                           : SaveStr(kDefaultBase);
+  pAppDir = SaveStr("%s/%s/%s", pTargetInstallDir, kVendorDir, kPackageDir);
+  FreeSpaceForInstall(pTarnuInstallDir, pTargetInstallDir, kVendorDir);
+
+  if (pCurrentInstallDir != nullptr) {
+    if (QuitForRunningProcesses(pBinaryInstanceCheckList)) exit(0);
+    if (strcmp(pTargetInstallDir, pCurrentInstallDir) != 0) {
+      SysCmd(CMD_RM_RF, 1, " %s", pAppDir);
+      MemHolder vendor(SaveStr("%s/%s", pTargetInstallDir, kVendorDir));
+      CreateFile(vendor.str(), nullptr, "755", nullptr, nullptr);
+      SysCmd(CMD_MV, 2, "-f %s/%s/%s %s/%s", pCurrentInstallDir, kVendorDir, kPackageDir,
+             pTargetInstallDir, kVendorDir);
+      MemHolder usrApp(SaveStr("%s/%s/%s", kDefaultBase, kVendorDir, kPackageDir));
+      if (strcmp(pAppDir, usrApp.str()) != 0) {
+        SysCmd(CMD_RM, 1, "%s/%s/%s", kDefaultBase, kVendorDir, kPackageDir);
+        SysCmd(CMD_LN, 2, "-s %s/%s/%s %s/%s/%s", pTargetInstallDir, kVendorDir, kPackageDir,
+               kDefaultBase, kVendorDir, kPackageDir);
+      }
+    }
+  }
+  installFromSite(pTarnuInstallDir);
+  TarnuClean(pTarnuInstallDir);
+  exit(0);
+}
