@@ -105,6 +105,14 @@ int quoteForShell(char *dst, size_t size, const char *text) {
   return 1;
 }
 
+// Closes a stream that was written; false when any write or the close
+// failed (a full disk, a size limit), so the text is incomplete.
+bool closeWritten(FILE *out) {
+  bool ok = ferror(out) == 0;
+  if (fclose(out) != 0) ok = false;
+  return ok;
+}
+
 // Runs "rm -f <file>" and "mv <tmp> <file>" with quoted names in cmd;
 // returns the shell status of the move, -1 when a line does not fit.
 int moveOver(const char *tmp, const char *file, char *cmd, size_t size) {
@@ -133,7 +141,8 @@ int formEditNames(const char *base, const char *ext, char *path, char *tmp) {
 
 // The common frame of the edit family: each piece of the input (at most 510
 // characters) goes through edit, which writes what the file shall hold.
-// Returns the shell status of the move, -1 when a name was refused.
+// Returns the shell status of the move; -1 when a name was refused or the
+// copy could not be written completely, and the file is then left as it was.
 template <typename Edit>
 int editFile(const char *base, const char *ext, Edit edit) {
   char path[NAME_SIZE];
@@ -144,6 +153,12 @@ int editFile(const char *base, const char *ext, Edit edit) {
     FilePtr out(OpenFile(nullptr, tmp, "wt", 2));
     char piece[PIECE_SIZE];
     while (fgets(piece, PIECE_READ, in.get()) != nullptr) edit(piece, out.get());
+    bool readFailed = ferror(in.get()) != 0;
+    if (!closeWritten(out.release()) || readFailed) {
+      // An incomplete copy never replaces the file.
+      unlink(tmp);
+      return -1;
+    }
   }
   char cmd[2 * (4 * NAME_SIZE + 3) + 16];
   return moveOver(tmp, path, cmd, sizeof cmd);
@@ -347,12 +362,19 @@ FILE *OpenIOFiles(const char *base, const char *ext) {
 }
 
 // Ends the open edit: closes both streams and moves the output over the
-// file; returns the shell status of the move (-1 without an open edit).
+// file; returns the shell status of the move, -1 without an open edit or
+// when the output could not be written completely (the file is then kept).
 int ReplaceInputFile() {
   if (pIn != nullptr) fclose(pIn);
-  if (pOut != nullptr) fclose(pOut);
+  bool written = pOut != nullptr && closeWritten(pOut);
   pIn = pOut = nullptr;
   if (Fn[0] == '\0') return -1;
+  if (!written) {
+    // An incomplete output never replaces the file.
+    unlink(FnOut);
+    Fn[0] = FnOut[0] = '\0';
+    return -1;
+  }
   int status = moveOver(FnOut, Fn, Line, sizeof Line);
   Fn[0] = FnOut[0] = '\0';
   return status;

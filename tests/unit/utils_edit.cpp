@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,14 @@
 namespace {
 
 int removeEntry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
+
+// Files may grow to bytes only; a write beyond fails instead of a signal.
+void limitFileSize(rlim_t bytes) {
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit;
+  limit.rlim_cur = limit.rlim_max = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
 
 class EditTest : public ::testing::Test {
  protected:
@@ -381,6 +391,30 @@ TEST_F(EditTest, NamesLongerThanTheBuffersAreRefused) {
   EXPECT_EQ(OpenIOFiles(base.c_str(), "cfg"), nullptr);
   EXPECT_EQ(ReplaceInputFile(), -1);
   EXPECT_EQ(read(name), "old\n");
+}
+
+// A copy cut short by a write failure (here the file size limit) never
+// replaces the file, in the edit family as in an open edit.
+TEST_F(EditTest, IncompleteCopyNeverReplacesTheFile) {
+  std::string text;
+  for (int i = 0; i < 60; ++i) text += std::string(99, 'x') + "\n";
+  write("big", text);
+  write("cfg", text);
+  std::string big = path("big");
+  std::string cfg = path("cfg");
+  EXPECT_EXIT(
+      {
+        limitFileSize(1000);
+        int changed = FileChange(big.c_str(), "", "x", "y");
+        OpenIOFiles(cfg.c_str(), "");
+        while (GetLine() > 0) fprintf(pOut, "%s\n", Line);
+        int replaced = ReplaceInputFile();
+        exit(changed == -1 && replaced == -1 ? 3 : 4);
+      },
+      testing::ExitedWithCode(3), "");
+  EXPECT_TRUE(read("big") == text) << read("big").size() << " bytes";
+  EXPECT_TRUE(read("cfg") == text) << read("cfg").size() << " bytes";
+  EXPECT_EQ(entries(), (std::vector<std::string>{"big", "cfg"}));
 }
 
 TEST_F(EditTest, OpenEditReplacesFileThroughPInAndPOut) {
