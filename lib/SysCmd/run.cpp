@@ -41,6 +41,7 @@ class CmdText {
     len_ += static_cast<size_t>(n);
   }
   const char *str() const { return buf_; }
+  size_t length() const { return len_; }
   bool cut() const { return cut_; }
 
  private:
@@ -133,13 +134,10 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   }
   cmd.addV(fmt, ap);
 
+  // The whole text is built before anything is shown, so that a command
+  // that does not fit leaves neither a dot nor a log line behind.
   const bool logging = mode == 1 || mode == 2;
-  const bool before_cut = cmd.cut();
-  if (!before_cut && progress && flSysCmdLog && logging) {
-    fputs(".", stdout);
-    fflush(stdout);
-    PutLogMsg("%s\n", cmd.str());
-  }
+  const size_t logged = cmd.length();   // the log shows the text up to here
   if (!logging)
     cmd.add(" 1>/dev/null 2>/dev/null");
   else if (progress && flUseLog && my_name != nullptr)
@@ -156,6 +154,11 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
              table ? ComList[index].pCmd : cmd.str());
     reportFailure(mode, what);
     return E2BIG;
+  }
+  if (progress && flSysCmdLog && logging) {
+    fputs(".", stdout);
+    fflush(stdout);
+    PutLogMsg("%.*s\n", static_cast<int>(logged), cmd.str());
   }
 
   fflush(stdout);
