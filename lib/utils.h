@@ -23,7 +23,7 @@ extern char chTokenDel;                      // delimiter consumed last, 0 if no
 inline char *const TOKEN_EOL = reinterpret_cast<char *>(-1);
 
 char *GetToken(const char *in, const char *delims);
-char *GetTokenD(const char *in, const char *delims, const char **cursor, char *buf);
+char *GetTokenD(const char *in, const char *delims, const char **cursor, char *buf);  // buf: TOKEN_BUF_SIZE
 char *GetTokenParse(char *in, const char *delims);
 int ParseStr(char *str, const char *delims, char **fields, int max);
 char *GetTokenN(const char *in, const char *delims, int n);

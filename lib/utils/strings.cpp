@@ -381,5 +381,6 @@ char *GetToolPath(const char *argv0) {
   MemHolder dir(saveBytes(argv0, dirLen));
   if (strncmp(dir.str(), "./", 2) == 0 || strncmp(dir.str(), "../", 3) == 0)
     return joinNormalised(cwd.str(), dir.str());
-  return SaveStr("%s/%.*s", cwd.str(), static_cast<int>(dirLen), argv0);
+  const char *slash = cwd.str()[strlen(cwd.str()) - 1] == '/' ? "" : "/";
+  return SaveStr("%s%s%.*s", cwd.str(), slash, static_cast<int>(dirLen), argv0);
 }

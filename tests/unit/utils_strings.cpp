@@ -67,18 +67,6 @@ TEST(Paths, SplittingTable) {
   EXPECT_STREQ(StripPathName(nullptr), "");
 }
 
-TEST(Paths, BuffersAreSeparate) {
-  const char *p = "/a/b/c.d";
-  char *fn = StripFn(p);
-  char *base = StripPath(p);
-  char *ext = StripExt(p);
-  char *pe = StripPathExt(p);
-  EXPECT_STREQ(fn, "/a/b");
-  EXPECT_STREQ(base, "c.d");
-  EXPECT_STREQ(ext, "/a/b/c");
-  EXPECT_STREQ(pe, "c");
-}
-
 // Inputs longer than a static buffer are cut at its end, never written past.
 TEST(Paths, LongInputsAreCut) {
   std::string longName(300, 'n');
@@ -390,6 +378,18 @@ TEST_F(ToolPath, FromInvocationPath) {
     SCOPED_TRACE(c.argv0);
     Saved s(GetToolPath(c.argv0));
     EXPECT_EQ(std::string(s.p), c.want);
+  }
+}
+
+TEST_F(ToolPath, RootWorkingDirectory) {
+  ASSERT_EQ(chdir("/"), 0);
+  struct Case {
+    const char *argv0, *want;
+  } cases[] = {{"setup", "/"}, {"sub/setup", "/sub"}, {"./dist/setup", "/dist"}, {"../dist/setup", "/dist"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.argv0);
+    Saved s(GetToolPath(c.argv0));
+    EXPECT_STREQ(s.p, c.want);
   }
 }
 
