@@ -102,6 +102,9 @@ char *GetDesiredNLSLang();
 // catalogue of another language gives an empty handle (every fetch returns
 // its key).
 DbTHandle *NlsOpenDB(const char *topic, int flags);
+// For tests only: forgets the chosen language and the language map, so that
+// the next GetDesiredNLSLang chooses again.
+void NlsResetLanguage();
 
 // --------------------------------------------------------------- redirects --
 // Finds "$$name.redirect" (letter case ignored) in text, cuts text at the

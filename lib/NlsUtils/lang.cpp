@@ -100,6 +100,9 @@ char *ParseTransFile(const char *name) {
       size_t end = strcspn(t + i, "\r\n");
       if (t[i + end] == '\0') break;
       i += end;
+      // A comment after the words of a line still ends that line; without
+      // the line end the next line's names would count for this language.
+      if (t[i] == '\n' && b.used > 0 && out[b.used - 1] != '\n') b.add("\n");
     } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
       i++;
     } else if (c == '=') {
@@ -150,6 +153,13 @@ char *GetDesiredNLSLang() {
     CopyStr(lang, sizeof lang, "en_US");
   pNLSLang = SaveStr_(lang);
   return pNLSLang;
+}
+
+void NlsResetLanguage() {
+  PutMem(pNLSLang);
+  pNLSLang = nullptr;
+  PutMem(pTransBuf);
+  pTransBuf = nullptr;
 }
 
 DbTHandle *NlsOpenDB(const char *topic, int flags) {
