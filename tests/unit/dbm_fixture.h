@@ -43,6 +43,8 @@ class DbmTest : public ::testing::Test {
     std::filesystem::remove("/tmp/" + logName_ + ".log", ec);
   }
 
+
+ public:
   std::string dbPath(const std::string &name, const char *ext = "tdb") const {
     return dir_ + "/db/" + name + "." + ext;
   }
@@ -95,6 +97,8 @@ class DbmTest : public ::testing::Test {
     return h;
   }
 
+
+ protected:
   std::string dir_;
   std::string oldCwd_;
   std::string logName_;
