@@ -123,6 +123,15 @@ void copyDistribution(const char *workArea) {
   }
 }
 
+// FindFile of a path that may end in "/" ("/a/b/" is there when "/a/b" is).
+int pathExists(const char *path) {
+  MemHolder copy(SaveStr(path));
+  char *p = copy.str();
+  size_t n = strlen(p);
+  while (n > 1 && p[n - 1] == '/') p[--n] = '\0';
+  return strcmp(p, "/") == 0 || FindFile(p, nullptr);
+}
+
 }  // namespace
 
 int IsShellSafeWord(const char *word) {
@@ -167,10 +176,10 @@ void parseCommandLineOptions(int argc, char **argv) {
         size_t n = strlen(dir);
         if (n > 1 && dir[n - 1] == '/') dir[n - 1] = '\0';
         pTarnuInstallDir = SaveStr("%s/%sInstall", dir, kVendorDir);
-        if (!FindFile(dir, nullptr)) {
+        if (!pathExists(dir)) {
           flCreatedTmpDir = 1;
           CreateFile(dir, nullptr, nullptr, nullptr, nullptr);
-          if (!FindFile(dir, nullptr)) cannotOpen(dir);
+          if (!pathExists(dir)) cannotOpen(dir);
         }
         break;
     }
@@ -193,14 +202,17 @@ char *locatePreviousInstallation() {
   return StripToBaseName(base);
 }
 
-void CreateWorkArea(const char *workArea) {
-  DeleteFile(nullptr, workArea);
+int MakeOwnDirectory(const char *path) {
   // mkdir, not mkdir -p: an entry that is there already (put back between
   // the removal and now) is not ours and is refused like a failure.
-  if (mkdir(workArea, 0777) != 0) cannotOpen(workArea);
+  if (mkdir(path, 0777) != 0) return 0;
   struct stat st;
-  if (lstat(workArea, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-    cannotOpen(workArea);
+  return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
+void CreateWorkArea(const char *workArea) {
+  DeleteFile(nullptr, workArea);
+  if (!MakeOwnDirectory(workArea)) cannotOpen(workArea);
 }
 
 int installFromSite(const char *workArea) {

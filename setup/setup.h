@@ -47,7 +47,8 @@ char *locatePreviousInstallation();
 // Shortens path in place to an installation base; null for null.
 char *StripToBaseName(char *path);
 // 1 when the word may stand inside a double-quoted "sh -c" command text:
-// no '"', '`', '$', '\', blank, tab or line end, and not empty.
+// not empty, no blank or control character, and none of " ` $ \ ' ; & | <
+// > ( ) * ? [ ] (characters either shell would act on).
 int IsShellSafeWord(const char *word);
 int installFromSite(const char *workArea);
 int Install();
@@ -56,6 +57,9 @@ void TarnuClean(const char *workArea);
 // Makes the work area afresh: a real directory owned by the running user.
 // Ends the process with status 2 when that cannot be had.
 void CreateWorkArea(const char *workArea);
+// 1 when path was created just now by mkdir and is a real directory (not a
+// link) owned by the running user; 0 otherwise, also when it was there.
+int MakeOwnDirectory(const char *path);
 
 // ----------------------------------------------------------------- checks --
 // Returns when there is room; otherwise prints a message and ends the
