@@ -37,6 +37,9 @@ struct MemBlock {
   // "/dev/zero" could not be opened (released with free, not munmap).
   uint8_t heapDesc;
   uint8_t heapData;
+  // A search hint: no run of this many free nodes is left (0: not known).
+  // Taking nodes keeps it true; giving nodes back resets it.
+  int32_t noRunOf;
 };
 
 extern MemBlock *pMemB;          // first block of the chain, null while empty

@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -98,18 +99,49 @@ void setMAT(MemBlock *b, size_t first, size_t count, char ch) {
   memset(b->MAT + first, ch, count);
 }
 
-// First fit: the lowest node i of block b where k free nodes begin, or -1.
-// Jumps to the next blank, then past any "U" found inside the candidate run.
+// Bit i set when mat[i] is blank, for the 64 MAT characters at mat. Eight
+// characters at a time: a blank becomes a zero byte, whose high bit the
+// carry-free test below sets exactly, and the eight bits are gathered into
+// one byte by a multiplication.
+uint64_t blankMask(const char *mat) {
+  uint64_t mask = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kBlanks = 0x2020202020202020ull;
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    constexpr uint64_t kGather = 0x0102040810204080ull;
+    for (int c = 0; c < 8; c++) {
+      uint64_t v;
+      memcpy(&v, mat + 8 * c, sizeof v);
+      uint64_t x = v ^ kBlanks;
+      uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+      mask |= (((zero >> 7) * kGather) >> 56) << (8 * c);
+    }
+  } else {
+    for (int i = 0; i < 64; i++)
+      if (mat[i] == MEM_FREE) mask |= uint64_t(1) << i;
+  }
+  return mask;
+}
+
+// First fit: the lowest node of block b where k free nodes begin, or -1.
+// The MAT is read 64 characters at a time; a run may cross from one group
+// into the next (run counts the blanks that end the previous group).
 int findFreeRun(const MemBlock *b, int k) {
-  const char *mat = b->MAT;
-  int pos = 0;
-  while (pos + k <= MEM_NODES) {
-    const void *blank = memchr(mat + pos, MEM_FREE, static_cast<size_t>(MEM_NODES - k + 1 - pos));
-    if (!blank) return -1;
-    int i = static_cast<int>(static_cast<const char *>(blank) - mat);
-    const void *used = memchr(mat + i, MEM_USED, static_cast<size_t>(k));
-    if (!used) return i;
-    pos = static_cast<int>(static_cast<const char *>(used) - mat) + 1;
+  int run = 0;
+  for (int w = 0; w < MEM_NODES / 64; w++) {
+    uint64_t m = blankMask(b->MAT + 64 * w);
+    if (run + std::countr_one(m) >= k) return 64 * w - run;
+    if (k <= 64 && m) {
+      // Bit i of r: nodes i .. i + len - 1 of this group are all free.
+      uint64_t r = m;
+      for (int len = 1; len < k && r;) {
+        int sh = len < k - len ? len : k - len;
+        r &= r >> sh;
+        len += sh;
+      }
+      if (r) return 64 * w + std::countr_zero(r);
+    }
+    run = m == ~uint64_t(0) ? run + 64 : std::countl_one(m);
   }
   return -1;
 }
@@ -182,7 +214,9 @@ MemBlock *GetNewBlock(size_t length) {
     reportNoMemory();
     return nullptr;
   }
-  memset(b, 0, sizeof(MemBlock));
+  // MapBlock's memory is zero-filled already (a fresh private mapping of
+  // "/dev/zero" or calloc): clearing the descriptor would only fault in
+  // pages of the node table that may never be used.
   memset(b->MAT, MEM_FREE, MEM_NODES);
   b->MAT[MEM_NODES] = '\0';
   b->heapDesc = heapDesc;
@@ -262,9 +296,10 @@ void *GetMem(size_t n) {
   int k = static_cast<int>(r / kNodeSize);
   if (!pMemB && !GetNewBlock(kBlockSize)) return nullptr;
   for (MemBlock *b = pMemB; b; b = b->next) {
-    if (b->freeNodes < k) continue;
+    if (b->freeNodes < k || (b->noRunOf != 0 && k >= b->noRunOf)) continue;
     int i = findFreeRun(b, k);
     if (i >= 0) return takeNodes(b, i, k, n);
+    b->noRunOf = k;
   }
   MemBlock *b = GetNewBlock(kBlockSize);
   if (!b) return nullptr;
@@ -286,6 +321,7 @@ void PutMem(void *p) {
     size_t i = nodeIndex(b, p);
     b->freeNodes += e.count;
     setMAT(b, i, e.count, MEM_FREE);
+    b->noRunOf = 0;
     memPoison(e.addr, e.count * kNodeSize);
     e.count = 0;
     e.addr = nullptr;
@@ -336,6 +372,7 @@ void *AdjustMem(void *ptr, size_t n) {
   if (k == a) return settle(b, p, n);
   if (k < a) {
     setMAT(b, i + k, a - k, MEM_FREE);
+    b->noRunOf = 0;
     memUnpoison(p + k * kNodeSize, (a - k) * kNodeSize);
     memset(p + k * kNodeSize, 0, (a - k) * kNodeSize);
     memPoison(p + k * kNodeSize, (a - k) * kNodeSize);

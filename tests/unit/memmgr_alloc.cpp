@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,10 @@ void checkChain() {
     ASSERT_GT(used, 0) << "an empty block stayed mapped";
     ASSERT_EQ(std::string(b->MAT, MEM_NODES), expect);
     ASSERT_EQ(b->freeNodes, MEM_NODES - used);
+    if (b->noRunOf != 0)
+      ASSERT_EQ(expect.find(std::string(static_cast<size_t>(b->noRunOf), MEM_FREE)),
+                std::string::npos)
+          << "the search hint hides a free run of " << b->noRunOf;
   }
 }
 
@@ -204,6 +210,65 @@ TEST_F(MemMgr, FirstFitInOneBlock) {
   }
   EXPECT_EQ(blockCount(), 1);
   for (void *p : slots) PutMem(p);
+}
+
+// First fit on MATs laid out by hand: runs at and across the edges of the
+// 64-node groups the search reads at once, the block end, no room at all.
+TEST_F(MemMgr, FirstFitOnLaidOutTables) {
+  struct Case {
+    std::vector<std::pair<int, int>> used;  // [first, last) runs of used nodes
+    size_t n;
+    int node;                               // -1: only a new block has room
+  } cases[] = {
+      {{{0, 63}}, 40, 63},
+      {{{0, 64}}, 2015, 64},
+      {{{0, 1}, {2, 64}, {65, 2048}}, 10, 1},
+      {{{0, 1}, {2, 64}, {65, 2048}}, 40, -1},
+      {{{0, 2000}}, 1535, 2000},
+      {{{0, 2000}}, 1536, -1},
+      {{{0, 63}, {128, 2048}}, 2047, 63},
+      {{{0, 63}, {128, 2048}}, 2079, 63},
+      {{{0, 63}, {128, 2048}}, 2080, -1},
+      {{{0, 2047}}, 1, 2047},
+      {{{0, 10}, {12, 100}}, 40, 10},
+      {{{0, 10}, {12, 100}}, 70, 100},
+      {{{0, 5}, {9, 14}, {18, 23}, {27, 2048}}, 127, 5},
+      {{{0, 5}, {9, 14}, {18, 23}, {27, 2048}}, 128, -1},
+      {{{0, 5}, {9, 14}, {18, 23}, {27, 2040}}, 200, 2040},
+      {{{0, 1}, {1000, 1001}}, 31935, 1},
+      {{{0, 1}, {1000, 1001}}, 31967, 1},
+      {{{0, 1}, {1000, 1001}}, 31968, 1001},
+      {{{0, 1}}, 65503, 1},
+      {{{0, 1}}, 65504, -1},
+  };
+  auto *first = static_cast<char *>(GetMem(1));
+  MemBlock *b = pMemB;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "n " << c.n << " expected node " << c.node);
+    // Lay the table out; only node 0 holds a real allocation.
+    std::string mat(MEM_NODES, MEM_FREE);
+    for (auto [from, to] : c.used) mat.replace(from, to - from, to - from, MEM_USED);
+    memcpy(b->MAT, mat.data(), MEM_NODES);
+    b->freeNodes = static_cast<int32_t>(std::count(mat.begin(), mat.end(), MEM_FREE));
+    b->noRunOf = 0;
+    auto *q = static_cast<char *>(GetMem(c.n));
+    ASSERT_NE(q, nullptr);
+    if (c.node < 0) {
+      EXPECT_EQ(FindBlock(q), b->next);
+      EXPECT_EQ(q, b->next->data);
+      PutMem(q);
+    } else {
+      EXPECT_EQ(FindBlock(q), b);
+      EXPECT_EQ(nodeOf(q), c.node);
+      b->nodes[c.node] = MemNodeEntry{0, nullptr};
+    }
+    ASSERT_EQ(b->next, nullptr);
+  }
+  memset(b->MAT, MEM_FREE, MEM_NODES);
+  b->MAT[0] = MEM_USED;
+  b->freeNodes = MEM_NODES - 1;
+  checkChain();
+  PutMem(first);
 }
 
 TEST_F(MemMgr, FirstFitAcrossBlocks) {
@@ -516,12 +581,28 @@ TEST_F(MemMgr, RandomRunKeepsContents) {
     }
   };
   auto verify = [](const Slot &s) { return filledWith(s.p, 0, s.n, s.tag); };
+  // Where first fit must place a request: the lowest run of blanks in the
+  // first regular block that has one; null when a new block is needed.
+  auto expectedPlace = [](size_t n) -> char * {
+    size_t k = (n + 32) / 32;
+    std::string pattern(k, MEM_FREE);
+    for (MemBlock *b = pMemB; b; b = b->next) {
+      if (b->size > MEM_BLOCK_SIZE) continue;
+      size_t at = std::string_view(b->MAT, MEM_NODES).find(pattern);
+      if (at != std::string_view::npos) return b->data + MEM_NODE_SIZE * at;
+    }
+    return nullptr;
+  };
   for (int step = 0; step < 10000; step++) {
     Slot &s = slots[rng() % slots.size()];
     if (!s.p) {
       s.n = sizeOf();
+      char *expect = s.n < 65536 ? expectedPlace(s.n) : nullptr;
       s.p = static_cast<char *>(GetMem(s.n));
       ASSERT_NE(s.p, nullptr);
+      if (expect) {
+        ASSERT_EQ(s.p, expect) << "step " << step;
+      }
       ASSERT_TRUE(allZero(s.p, 0, s.n));
     } else if (rng() % 2) {
       ASSERT_TRUE(verify(s)) << "step " << step;

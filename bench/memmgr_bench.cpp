@@ -1,0 +1,111 @@
+// The memory block manager against glibc malloc/free on the same patterns:
+// small allocation pairs, batches, the saved-string pattern (an 8192-byte
+// scratch block, the string's own block, scratch released) and a mixed-size
+// fragmenting workload. Compare the ratios, not the absolute times.
+#include "MemMgr.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct BlockManager {
+  static void *get(size_t n) { return GetMem(n); }
+  static void put(void *p) { PutMem(p); }
+};
+
+struct Libc {
+  static void *get(size_t n) { return malloc(n); }
+  static void put(void *p) { free(p); }
+};
+
+// Keeps one allocation alive so the manager's first block stays mapped, as
+// it does in a running program.
+template <class A>
+struct Resident {
+  void *p = A::get(100);
+  ~Resident() { A::put(p); }
+};
+
+constexpr size_t kSizes[] = {8, 24, 40, 100, 17, 60, 200, 12};
+
+template <class A>
+void SmallPairs(benchmark::State &state) {
+  Resident<A> resident;
+  size_t i = 0;
+  for (auto _ : state) {
+    void *p = A::get(kSizes[i++ % 8]);
+    benchmark::DoNotOptimize(p);
+    A::put(p);
+  }
+}
+
+// A thousand small allocations, then all released in allocation order.
+template <class A>
+void SmallBatch(benchmark::State &state) {
+  Resident<A> resident;
+  std::vector<void *> live(1000);
+  for (auto _ : state) {
+    for (size_t i = 0; i < live.size(); i++) live[i] = A::get(kSizes[i % 8]);
+    benchmark::DoNotOptimize(live.data());
+    for (void *p : live) A::put(p);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(live.size()));
+}
+
+// The saved-string pattern, with 500 strings alive at any time.
+template <class A>
+void SavedStrings(benchmark::State &state) {
+  Resident<A> resident;
+  std::vector<char *> ring(500, nullptr);
+  size_t i = 0;
+  for (auto _ : state) {
+    auto *scratch = static_cast<char *>(A::get(8192));
+    int len = snprintf(scratch, 8192, "%s/%s/%zu", "/usr/Tarnu/tpxx", "bin/tpqadmin", i);
+    auto *s = static_cast<char *>(A::get(static_cast<size_t>(len) + 1));
+    memcpy(s, scratch, static_cast<size_t>(len) + 1);
+    A::put(scratch);
+    char *&slot = ring[i++ % ring.size()];
+    A::put(slot);
+    slot = s;
+  }
+  for (char *s : ring) A::put(s);
+}
+
+// 2000 live allocations of mixed sizes (a few dedicated), one replaced at
+// random per iteration.
+template <class A>
+void MixedSizes(benchmark::State &state) {
+  std::mt19937 rng(7);
+  auto size = [&]() -> size_t {
+    unsigned r = rng() % 1000;
+    if (r == 0) return 70000 + rng() % 50000;
+    if (r < 50) return 1000 + rng() % 8000;
+    return 1 + rng() % 300;
+  };
+  std::vector<void *> live(2000);
+  for (void *&p : live) p = A::get(size());
+  for (auto _ : state) {
+    void *&p = live[rng() % live.size()];
+    A::put(p);
+    p = A::get(size());
+    benchmark::DoNotOptimize(p);
+  }
+  for (void *p : live) A::put(p);
+}
+
+BENCHMARK_TEMPLATE(SmallPairs, BlockManager);
+BENCHMARK_TEMPLATE(SmallPairs, Libc);
+BENCHMARK_TEMPLATE(SmallBatch, BlockManager);
+BENCHMARK_TEMPLATE(SmallBatch, Libc);
+BENCHMARK_TEMPLATE(SavedStrings, BlockManager);
+BENCHMARK_TEMPLATE(SavedStrings, Libc);
+BENCHMARK_TEMPLATE(MixedSizes, BlockManager);
+BENCHMARK_TEMPLATE(MixedSizes, Libc);
+
+}  // namespace
