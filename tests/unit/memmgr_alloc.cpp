@@ -87,10 +87,11 @@ void checkChain() {
     ASSERT_GT(used, 0) << "an empty block stayed mapped";
     ASSERT_EQ(std::string(b->MAT, MEM_NODES), expect);
     ASSERT_EQ(b->freeNodes, MEM_NODES - used);
-    if (b->noRunOf != 0)
+    if (b->noRunOf != 0) {
       ASSERT_EQ(expect.find(std::string(static_cast<size_t>(b->noRunOf), MEM_FREE)),
                 std::string::npos)
           << "the search hint hides a free run of " << b->noRunOf;
+    }
   }
 }
 
