@@ -80,6 +80,8 @@ TEST_F(FilesTest, FindFileDecidesFromTheListing) {
   makeTree();
   const std::string d = dir_;
   const std::string longName = "d/" + std::string(300, 'n');
+  const std::string file = d + "/a";
+  const std::string missingDir = d + "/missing";
   struct Case { const char *dir; std::string name; bool nullName; int expected; };
   const Case cases[] = {
       {d.c_str(), "a", false, 1},
@@ -95,8 +97,8 @@ TEST_F(FilesTest, FindFileDecidesFromTheListing) {
       {nullptr, d + "/a", false, 1},
       {nullptr, d + "/dl", false, 1},
       {nullptr, d + "/nosuch", false, 0},
-      {(d + "/a").c_str(), "x", false, 0},   // a file is no readable directory
-      {(d + "/missing").c_str(), "x", false, 0},
+      {file.c_str(), "x", false, 0},         // a file is no readable directory
+      {missingDir.c_str(), "x", false, 0},
       {d.c_str(), longName, false, 0},       // does not fit 256 bytes: refused
       {"/etc", "passwd", false, 1},
   };
