@@ -1,0 +1,399 @@
+// tdbtool: the catalogue maintainers' tool over the record database. Lists,
+// reads, writes, deletes and dumps records, and converts a database to and
+// from a plain text form: one record a line, key, a tab, the value, with C
+// escapes (\t \n \r \0 \\ \xHH) for the bytes that would break a line.
+//
+// Every database is read and written through the typed layer of the
+// library, so both formats are read; new databases are headered unless
+// --legacy is given. Changes are written once, at the end of a command,
+// through the library's update protocol (new file, fsync, move).
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "Dbm.h"
+#include "MemMgr.h"
+#include "utils.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: tdbtool [--base DIR] --db NAME [--legacy] COMMAND [ARGS]\n"
+    "       tdbtool --file PATH [--legacy] COMMAND [ARGS]\n"
+    "\n"
+    "  --base DIR   tool base directory (default \".\"); the database NAME is DIR/db/NAME.tdb\n"
+    "  --db NAME    database by name, such as \"que\" or \"en_US/CoreString\"\n"
+    "  --file PATH  database by path (\".tdb\" is added when PATH has no \".\")\n"
+    "  --legacy     write a new database in the legacy format (default: headered)\n"
+    "  --help       this text\n"
+    "\n"
+    "commands:\n"
+    "  list                  the keys, one a line, in file order\n"
+    "  get KEY               the value of KEY, its bytes as stored\n"
+    "  put KEY VALUE         store VALUE (text, C escapes allowed) under KEY\n"
+    "  delete KEY            remove the record KEY\n"
+    "  delete-prefix PREFIX  remove every record whose key begins with PREFIX\n"
+    "  dump                  every record as \"L K ==>{key.value}\"\n"
+    "  export [FILE]         write the records as KEY<TAB>VALUE lines (default: stdout)\n"
+    "  import FILE           make the database hold exactly the records of FILE\n"
+    "  merge FILE            add or replace the records of FILE\n"
+    "\n"
+    "Text form: one record a line, KEY<TAB>VALUE; in both, \\t \\n \\r \\0 \\\\ and \\xHH\n"
+    "stand for those bytes and a backslash before any other character for that\n"
+    "character. Empty lines and lines beginning with \"#\" are skipped (write a key\n"
+    "that begins with \"#\" as \"\\#\"). FILE \"-\" is standard input or output.\n"
+    "Exit status: 0 success, 1 bad usage or input, 2 a database error, 3 a key not found.\n";
+
+constexpr int EXIT_USAGE = 1;
+constexpr int EXIT_DB = 2;
+constexpr int EXIT_NOT_FOUND = 3;
+
+__attribute__((format(printf, 1, 2))) int usageError(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  fputs("tdbtool: ", stderr);
+  vfprintf(stderr, fmt, ap);
+  fputs("\n(tdbtool --help shows the usage)\n", stderr);
+  va_end(ap);
+  return EXIT_USAGE;
+}
+
+__attribute__((format(printf, 2, 3))) int fail(int status, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  fputs("tdbtool: ", stderr);
+  vfprintf(stderr, fmt, ap);
+  fputc('\n', stderr);
+  va_end(ap);
+  return status;
+}
+
+// Decodes the escapes of one field; false with a reason for a bad escape.
+bool unescape(const std::string &in, std::string &out, std::string &why) {
+  out.clear();
+  for (size_t i = 0; i < in.size(); ++i) {
+    char c = in[i];
+    if (c != '\\') {
+      out.push_back(c);
+      continue;
+    }
+    if (++i == in.size()) {
+      why = "a backslash at the end of a field";
+      return false;
+    }
+    switch (in[i]) {
+      case 't': out.push_back('\t'); break;
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case '0': out.push_back('\0'); break;
+      case 'x': {
+        auto hex = [](char h) {
+          return h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                                              : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+        };
+        int hi = i + 1 < in.size() ? hex(in[i + 1]) : -1;
+        int lo = i + 2 < in.size() ? hex(in[i + 2]) : -1;
+        if (hi < 0 || lo < 0) {
+          why = "\\x needs two hexadecimal digits";
+          return false;
+        }
+        out.push_back(static_cast<char>(hi * 16 + lo));
+        i += 2;
+        break;
+      }
+      default: out.push_back(in[i]); break;
+    }
+  }
+  return true;
+}
+
+// Escapes one field for the text form; a leading "#" of a key is escaped
+// too, so that the line is not read back as a comment.
+std::string escape(const char *p, size_t n, bool isKey) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          char hex[5];
+          snprintf(hex, sizeof hex, "\\x%02x", c);
+          out += hex;
+        } else if (c == '#' && i == 0 && isKey) {
+          out += "\\#";
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  return out;
+}
+
+struct Options {
+  const char *base = ".";
+  const char *db = nullptr;
+  const char *file = nullptr;
+  bool legacy = false;
+  bool help = false;
+};
+
+// The database handle of a run: opened without refresh and without
+// write-back; the command writes once with save().
+struct Database {
+  DbTHandle *h = nullptr;
+  std::string label;
+  ~Database() { DbTClose(h); }
+
+  // Starts an empty image for a database that has none, in the chosen
+  // format; with fresh, drops what was loaded.
+  void prepare(bool legacy, bool fresh) {
+    if (fresh) {
+      PutMem(h->pImage);
+      h->pImage = nullptr;
+      h->length = 0;
+      h->imageSize = 0;
+      h->count = 0;
+      DbTSetDbType(h, DBT_TYPE_NONE);
+    }
+    if (h->type == DBT_TYPE_NONE) {
+      PutMem(h->pImage);
+      h->pImage = nullptr;
+      h->length = 0;
+      h->imageSize = 0;
+      h->count = 0;
+      DbTSetDbType(h, legacy ? DBT_TYPE_LEGACY : DBT_TYPE_HEADERED);
+    }
+  }
+
+  // Writes the image: the header first for a headered image, then the
+  // library's update protocol.
+  int save() {
+    if (h->type != DBT_TYPE_LEGACY && (!h->pImage || h->length < DBM_HEADER_SIZE)) {
+      char *q = static_cast<char *>(AdjustMem(h->pImage, DBM_HEADER_SIZE));
+      if (!q) return fail(EXIT_DB, "out of memory");
+      h->pImage = q;
+      h->imageSize = h->length = DBM_HEADER_SIZE;
+    }
+    if (h->type != DBT_TYPE_LEGACY) UpdateHeader(h);
+    FILE *out = OpenNewDataBase(h->pName);
+    if (!out) return fail(EXIT_DB, "cannot create the new file of %s", label.c_str());
+    size_t n = h->pImage ? static_cast<size_t>(h->length) : 0;
+    bool ok = n == 0 || fwrite(h->pImage, 1, n, out) == n;
+    if (fflush(out) != 0 || ferror(out)) ok = false;
+    if (fclose(out) != 0) ok = false;
+    if (!ok || !RenameDataBase(h->pName, "tdb_new", "tdb"))
+      return fail(EXIT_DB, "cannot write %s: %s", label.c_str(), strerror(errno));
+    return 0;
+  }
+};
+
+// Reads one text line (any length) without its newline; false at the end.
+bool readLine(FILE *in, std::string &line) {
+  line.clear();
+  int c;
+  while ((c = getc(in)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  return c != EOF || !line.empty();
+}
+
+int putText(Database &db, const char *source, FILE *in) {
+  std::string line, key, value, why;
+  for (long number = 1; readLine(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos)
+      return fail(EXIT_USAGE, "%s:%ld: no tab between key and value", source, number);
+    if (!unescape(line.substr(0, tab), key, why) || !unescape(line.substr(tab + 1), value, why))
+      return fail(EXIT_USAGE, "%s:%ld: %s", source, number, why.c_str());
+    if (key.empty() || key.find('\0') != std::string::npos)
+      return fail(EXIT_USAGE, "%s:%ld: a key must be a non-empty text without NUL", source, number);
+    if (key.size() >= DBT_KEY_BUF_SIZE)
+      return fail(EXIT_USAGE, "%s:%ld: key longer than %d characters", source, number, DBT_KEY_BUF_SIZE - 1);
+    if (value.empty())
+      return fail(EXIT_USAGE, "%s:%ld: an empty value cannot be stored", source, number);
+    if (key.size() + value.size() + 3 > DBM_MAX_PAYLOAD)
+      return fail(EXIT_USAGE, "%s:%ld: record longer than %d bytes", source, number, DBM_MAX_PAYLOAD);
+    if (!DbmTPutRecord(db.h, key.c_str(), value.data(), static_cast<int>(value.size())))
+      return fail(EXIT_DB, "%s:%ld: cannot store the record", source, number);
+  }
+  if (ferror(in)) return fail(EXIT_USAGE, "%s: read error", source);
+  return 0;
+}
+
+int importText(Database &db, const char *source, bool legacy, bool fresh) {
+  FILE *in = strcmp(source, "-") == 0 ? stdin : fopen(source, "r");
+  if (!in) return fail(EXIT_USAGE, "cannot open %s: %s", source, strerror(errno));
+  db.prepare(legacy, fresh);
+  int status = putText(db, source, in);
+  if (in != stdin) fclose(in);
+  return status ? status : db.save();
+}
+
+// Calls fn(key, key length, value, value length) for every record.
+template <typename Fn>
+void forEachRecord(Database &db, Fn fn) {
+  DbTWalk e;
+  MemHolder buf(GetMem(DBM_REC_BUF_SIZE));
+  if (!buf.get()) return;
+  for (int step = 0; WalkDbTRecords(db.h, &e, step); ++step) {
+    int payload = e.recLen - 2;
+    if (db.h->type == DBT_TYPE_LEGACY) {
+      memcpy(buf.str(), e.pKey, static_cast<size_t>(payload));
+    } else {
+      DbmTGetData(db.h, buf.str(), e.keyLen);
+      DbmTGetData(db.h, buf.str() + e.keyLen, payload - e.keyLen);
+    }
+    fn(buf.str(), strnlen(buf.str(), e.keyLen), buf.str() + e.keyLen, static_cast<size_t>(payload - e.keyLen),
+       e);
+  }
+}
+
+int exportText(Database &db, const char *target) {
+  FILE *out = !target || strcmp(target, "-") == 0 ? stdout : fopen(target, "w");
+  if (!out) return fail(EXIT_USAGE, "cannot open %s: %s", target, strerror(errno));
+  forEachRecord(db, [out](const char *k, size_t kn, const char *v, size_t vn, const DbTWalk &) {
+    std::string line = escape(k, kn, true) + "\t" + escape(v, vn, false) + "\n";
+    fwrite(line.data(), 1, line.size(), out);
+  });
+  bool ok = fflush(out) == 0 && !ferror(out);
+  if (out != stdout && fclose(out) != 0) ok = false;
+  return ok ? 0 : fail(EXIT_DB, "cannot write %s", target ? target : "standard output");
+}
+
+int dump(Database &db) {
+  forEachRecord(db, [](const char *k, size_t, const char *, size_t, const DbTWalk &e) {
+    printf("%i %i ==>{", e.recLen, e.keyLen);
+    for (int i = 0; i < e.recLen - 2; ++i) {
+      unsigned char c = static_cast<unsigned char>(k[i]);
+      putchar(c >= 0x20 && c < 0x7f ? c : '.');
+    }
+    printf("}\n");
+  });
+  return 0;
+}
+
+// The name the typed layer is given for --file: relative paths start with
+// "./" (used as they stand), a path without any "." gets ".tdb".
+std::string fileName(const char *path) {
+  std::string name = path;
+  if (name.find('.') == std::string::npos) name += ".tdb";
+  if (name[0] != '/' && name[0] != '.') name = "./" + name;
+  return name;
+}
+
+int run(int argc, char **argv) {
+  Options opt;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char *&slot) {
+      if (i + 1 >= argc) return false;
+      slot = argv[++i];
+      return true;
+    };
+    if (a == "--help") {
+      opt.help = true;
+    } else if (a == "--legacy") {
+      opt.legacy = true;
+    } else if (a == "--base" || a == "--db" || a == "--file") {
+      const char *&slot = a == "--base" ? opt.base : a == "--db" ? opt.db : opt.file;
+      if (!value(slot) || !*slot) return usageError("%s needs a value", a.c_str());
+    } else {
+      return usageError("unknown option %s", a.c_str());
+    }
+  }
+  if (opt.help) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
+  if (i >= argc) return usageError("no command given");
+  if (!opt.db == !opt.file) return usageError("give either --db NAME or --file PATH");
+  std::string command = argv[i++];
+  int nargs = argc - i;
+  char **args = argv + i;
+  struct Arity {
+    const char *name;
+    int min, max;
+  } const arities[] = {{"list", 0, 0},   {"get", 1, 1},    {"put", 2, 2},    {"delete", 1, 1},
+                       {"delete-prefix", 1, 1}, {"dump", 0, 0}, {"export", 0, 1}, {"import", 1, 1},
+                       {"merge", 1, 1}};
+  const Arity *arity = nullptr;
+  for (const auto &a : arities)
+    if (command == a.name) arity = &a;
+  if (!arity) return usageError("unknown command %s", command.c_str());
+  if (nargs < arity->min || nargs > arity->max)
+    return usageError("%s takes %d to %d arguments", command.c_str(), arity->min, arity->max);
+
+  std::string base, name;
+  if (opt.file) {
+    DbmSetV4DriverPathHandling();
+    name = fileName(opt.file);
+  } else {
+    base = opt.base;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    pToolPath = base.data();
+    name = opt.db;
+  }
+  Database db;
+  db.label = opt.file ? opt.file : name;
+  db.h = DbTOpen(name.c_str(), DBT_NO_REFRESH | DBT_NO_WRITE);
+  if (!db.h) return fail(EXIT_DB, "out of memory");
+
+  if (command == "list") {
+    forEachRecord(db, [](const char *k, size_t kn, const char *, size_t, const DbTWalk &) {
+      std::string line = escape(k, kn, false) + "\n";
+      fwrite(line.data(), 1, line.size(), stdout);
+    });
+    return 0;
+  }
+  if (command == "dump") return dump(db);
+  if (command == "export") return exportText(db, nargs ? args[0] : nullptr);
+  if (command == "import" || command == "merge")
+    return importText(db, args[0], opt.legacy, command == "import");
+
+  std::string key, why;
+  if (!unescape(args[0], key, why)) return usageError("key: %s", why.c_str());
+  if (key.empty() || key.find('\0') != std::string::npos) return usageError("a key must be a non-empty text");
+  if (command == "get") {
+    int n = DbmTGetRecordSize(db.h, key.c_str());
+    if (!n) return fail(EXIT_NOT_FOUND, "%s: no record %s", db.label.c_str(), args[0]);
+    std::string value(static_cast<size_t>(n), '\0');
+    DbmTGetRecord(db.h, key.c_str(), value.data());
+    fwrite(value.data(), 1, value.size(), stdout);
+    return ferror(stdout) ? EXIT_DB : 0;
+  }
+  if (command == "put") {
+    std::string value;
+    if (!unescape(args[1], value, why)) return usageError("value: %s", why.c_str());
+    if (value.empty()) return usageError("an empty value cannot be stored");
+    if (key.size() >= DBT_KEY_BUF_SIZE || key.size() + value.size() + 3 > DBM_MAX_PAYLOAD)
+      return usageError("record too long");
+    db.prepare(opt.legacy, false);
+    if (!DbmTPutRecord(db.h, key.c_str(), value.data(), static_cast<int>(value.size())))
+      return fail(EXIT_DB, "cannot store the record");
+    return db.save();
+  }
+  // delete, delete-prefix
+  int removed = command == "delete" ? PurgeTRecord(db.h, key.c_str(), 0)
+                                    : PurgeTRecord(db.h, key.c_str(), static_cast<int>(key.size()));
+  if (!removed) return command == "delete" ? fail(EXIT_NOT_FOUND, "%s: no record %s", db.label.c_str(), args[0]) : 0;
+  return db.save();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  static char name[] = "tdbtool";
+  my_name = name;
+  return run(argc, argv);
+}
