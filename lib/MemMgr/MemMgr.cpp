@@ -74,7 +74,7 @@ void reportNoMemory() { fprintf(stderr, "ERROR: %s\n", OutOfMem); }
 
 // Gives back what MapBlock handed out for a request of length bytes.
 void unmapArea(void *p, size_t length, bool fromHeap) {
-  memUnpoison(p, length);
+  memUnpoison(p, mappedLength(length));
   if (fromHeap)
     free(p);
   else
@@ -225,7 +225,7 @@ MemBlock *GetNewBlock(size_t length) {
   b->size = static_cast<int32_t>(size);
   b->data = data;
   b->freeNodes = MEM_NODES;
-  memPoison(data, size);
+  memPoison(data, mappedLength(size));  // the slack page too: an overrun is caught
   return b;
 }
 

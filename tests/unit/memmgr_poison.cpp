@@ -16,7 +16,6 @@ class MemPoison : public ::testing::Test {
 #ifndef TARNU_ASAN
     GTEST_SKIP() << "poisoning exists only in the sanitizer build";
 #endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     ASSERT_EQ(pMemB, nullptr);
   }
   void TearDown() override { EXPECT_EQ(pMemB, nullptr); }
