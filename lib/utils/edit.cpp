@@ -221,6 +221,14 @@ struct Inserter {
   }
 };
 
+// The failure of an open by the error mode: 2 ends the process, 1 reports
+// on standard error, 0 is silent.
+FILE *failOpen(const char *path, int errMode) {
+  if (errMode == 2) SysError("can't open file, %s", path);
+  if (errMode == 1) fprintf(stderr, "ERROR: can't open file, %s\n", path);
+  return nullptr;
+}
+
 }  // namespace
 
 // Closes stream (when given) and opens path; errMode 2 ends the process
@@ -235,9 +243,7 @@ FILE *OpenFile(FILE *stream, const char *path, const char *mode, int errMode) {
     f = (writes && dirWritableByOthers(path)) ? openGuardedForWrite(path, mode) : fopen(path, mode);
   }
   if (f != nullptr) return f;
-  if (errMode == 2) SysError("can't open file, %s", path != nullptr ? path : "");
-  if (errMode == 1) fprintf(stderr, "ERROR: can't open file, %s\n", path != nullptr ? path : "");
-  return nullptr;
+  return failOpen(path != nullptr ? path : "", errMode);
 }
 
 FILE *OpenFileF(FILE *stream, const char *mode, int errMode, const char *fmt, ...) {
@@ -250,9 +256,7 @@ FILE *OpenFileF(FILE *stream, const char *mode, int errMode, const char *fmt, ..
     // A path that does not fit is not cut into another one.
     if (stream != nullptr) fclose(stream);
     errno = ENAMETOOLONG;
-    if (errMode == 2) SysError("can't open file, %s", path);
-    if (errMode == 1) fprintf(stderr, "ERROR: can't open file, %s\n", path);
-    return nullptr;
+    return failOpen(path, errMode);
   }
   return OpenFile(stream, path, mode, errMode);
 }

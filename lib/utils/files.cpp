@@ -169,6 +169,20 @@ char *FileSearch(const char *path, const char *pattern, int errMode) {
 
 // ------------------------------------------------------ input-file reader --
 
+namespace {
+
+// The reader after a failed open: reported by the caller's level (2 ends
+// the process with status 0), state "failed", LineBuf empty.
+int failInputOpen(const char *path, int level) {
+  ErrorMsg(level, 0, "can't open file, %s", path);
+  FileStatus = 2;
+  LineBuf[0] = '\0';
+  LineLen = 0;
+  return 0;
+}
+
+}  // namespace
+
 int OpenInputFile(const char *path, int level) {
   CopyStr(InputFileName, sizeof InputFileName, path != nullptr ? path : "");
   if (pIn != nullptr) fclose(pIn);
@@ -177,11 +191,7 @@ int OpenInputFile(const char *path, int level) {
     FileStatus = 0;
     return 1;
   }
-  ErrorMsg(level, 0, "can't open file, %s", path != nullptr ? path : "");
-  FileStatus = 2;
-  LineBuf[0] = '\0';
-  LineLen = 0;
-  return 0;
+  return failInputOpen(path != nullptr ? path : "", level);
 }
 
 int OpenInputFileF(int level, const char *fmt, ...) {
@@ -195,11 +205,7 @@ int OpenInputFileF(int level, const char *fmt, ...) {
   if (pIn != nullptr) fclose(pIn);
   pIn = nullptr;
   CopyStr(InputFileName, sizeof InputFileName, path);
-  ErrorMsg(level, 0, "can't open file, %s", path);
-  FileStatus = 2;
-  LineBuf[0] = '\0';
-  LineLen = 0;
-  return 0;
+  return failInputOpen(path, level);
 }
 
 // The next logical line in LineBuf: physical lines ending in a backslash
