@@ -349,7 +349,7 @@ int CreateFile(const char *dir, const char *name, const char *perm, const char *
 namespace {
 
 // rm -rf of "<dir>/<name>" (dir alone for a null name) in mode 1 when
-// exists says so.
+// exists says so; a path over 512 bytes is refused whether it exists or not.
 int removeEntry(const char *dir, const char *name, bool exists) {
   char path[512];
   int fits = (name != nullptr) ? formatPath(path, sizeof path, "%s%s%s", dir, "/", name)
@@ -368,17 +368,11 @@ int DeleteFile(const char *dir, const char *name) {
     name = nullptr;
   }
   if (dir == nullptr) return 0;
-  char path[512];
-  if (!formatPath(path, sizeof path, "%s%s%s", dir, name != nullptr ? "/" : "", name != nullptr ? name : ""))
-    return refuseChange(ENAMETOOLONG, dir);
   return removeEntry(dir, name, FindFile(dir, name) != 0);
 }
 
 int DeleteFile_(const char *path, const char *name) {
   if (path == nullptr) return 0;
-  char full[512];
-  if (!formatPath(full, sizeof full, "%s%s%s", path, name != nullptr ? "/" : "", name != nullptr ? name : ""))
-    return refuseChange(ENAMETOOLONG, path);
   bool exists;
   if (name != nullptr) {
     exists = FindFile(path, name) != 0;
