@@ -112,6 +112,6 @@ void NlsResetLanguage();
 char *FindRedirect(char *text);
 // When text holds a redirect, replaces text by the help text of the target
 // from pPrtHelpDB (or by the target's name when it is missing) and returns
-// TmpKey holding the name; otherwise null, text untouched. text must be
-// large enough for the target text.
+// TmpKey holding the name; otherwise null, text untouched. text must hold
+// the target text: up to NLS_STRBUF_SIZE bytes.
 char *CheckForRedirect(char *text);

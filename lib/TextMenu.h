@@ -46,7 +46,7 @@ struct MenuDef {
   const char *title;            // only its first line is measured for placement
   int32_t titleAlign;           // 0 left with a colon, 1 centred, 2 right in 80 columns
   const char *applyQuestion;    // yes/no question on leaving a changed menu, or null
-  intptr_t (*applyFn)(MenuDef *menu);  // applies the values, or null
+  void *(*applyFn)(MenuDef *menu);     // applies the values (RunMenu's result), or null
   int32_t reserved;             // not used by the engine
   MenuDef *parent;              // the menu this one returns to, or null
   void (*refreshFn)(MenuDef *menu);    // called on entry and after a submenu, or null
