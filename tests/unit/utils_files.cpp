@@ -110,6 +110,24 @@ TEST_F(FilesTest, FindFileDecidesFromTheListing) {
   EXPECT_EQ(FindFile("/etc/passwd", nullptr), 1);
 }
 
+// A directory that may be searched but not read hides its entries from
+// FindFile, not from FindFile_. Root reads everything, so the check runs in
+// a child that has become "nobody".
+TEST_F(FilesTest, UnreadableDirectoryHidesEntries) {
+  ASSERT_EQ(mkdir(path("closed").c_str(), 0711), 0);
+  ASSERT_EQ(chmod(path("closed").c_str(), 0711), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  write("closed/f", "");
+  const std::string closed = path("closed");
+  EXPECT_EQ(FindFile(closed.c_str(), "f"), 1);
+  EXPECT_EXIT(
+      {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) exit(2);
+        exit(FindFile(closed.c_str(), "f") == 0 && FindFile_(closed.c_str(), "f") == 1 ? 3 : 4);
+      },
+      testing::ExitedWithCode(3), "");
+}
+
 TEST_F(FilesTest, FindFileUnderscoreFollowsLinks) {
   makeTree();
   const std::string d = dir_;
