@@ -34,6 +34,17 @@ void *dropNode(List *list, ListNode *node, int release) {
   return item;
 }
 
+// One step of a walk: returns the item at the cursor and moves the cursor on
+// before the caller sees the item, so that item may be removed.
+void *stepWalk(List *list, int cont, bool forward) {
+  if (list == nullptr) return nullptr;
+  if (!cont) list->cursor = forward ? list->head : list->tail;
+  ListNode *node = list->cursor;
+  if (node == nullptr) return nullptr;
+  list->cursor = forward ? node->next : node->prev;
+  return node->item;
+}
+
 }  // namespace
 
 List *ListCreate() { return static_cast<List *>(GetMem(sizeof(List))); }
@@ -172,23 +183,9 @@ void ListDel(List *list) {
   PutMem(list);
 }
 
-void *ListWalk(List *list, int cont) {
-  if (list == nullptr) return nullptr;
-  if (!cont) list->cursor = list->head;
-  ListNode *node = list->cursor;
-  if (node == nullptr) return nullptr;
-  list->cursor = node->next;
-  return node->item;
-}
+void *ListWalk(List *list, int cont) { return stepWalk(list, cont, true); }
 
-void *ListWalkBackward(List *list, int cont) {
-  if (list == nullptr) return nullptr;
-  if (!cont) list->cursor = list->tail;
-  ListNode *node = list->cursor;
-  if (node == nullptr) return nullptr;
-  list->cursor = node->prev;
-  return node->item;
-}
+void *ListWalkBackward(List *list, int cont) { return stepWalk(list, cont, false); }
 
 void ListDump(List *list) {
   if (list == nullptr) return;
