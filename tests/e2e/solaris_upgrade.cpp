@@ -54,7 +54,7 @@ class SolarisUpgradeTest : public e2e::SetupTest {
 
   Outcome upgrade(const std::string &before, const std::string &after,
                   const std::string &source = "/dist") {
-    e2e::Run run;
+    e2e::Invocation run;
     run.program = "/drv/solaris-driver";
     run.args = {"/dist", "/opt/base", "PLMTtpxx", source};
     run.binds = {DriverDir() + ":/drv"};
