@@ -58,12 +58,13 @@ bool dirWritableByOthers(const char *path) {
   return stat(dir, &st) == 0 && (st.st_mode & S_IWOTH) != 0;
 }
 
-// Opens path for writing or appending without following a link in its last
-// component, and refuses a file that is not a regular file of our own with a
-// single link; truncation happens only after those checks.
+// Opens path for writing, appending or updating without following a link in
+// its last component, and refuses a file that is not a regular file of our
+// own with a single link; truncation happens only after those checks.
 FILE *openGuardedForWrite(const char *path, const char *mode) {
-  int flags = O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int flags = O_NOFOLLOW | O_CLOEXEC;
   flags |= (strchr(mode, '+') != nullptr) ? O_RDWR : O_WRONLY;
+  if (mode[0] != 'r') flags |= O_CREAT;
   if (mode[0] == 'a') flags |= O_APPEND;
   int fd = open(path, flags, 0666);
   if (fd < 0) return nullptr;
@@ -239,7 +240,7 @@ FILE *OpenFile(FILE *stream, const char *path, const char *mode, int errMode) {
   if (stream != nullptr) fclose(stream);
   FILE *f = nullptr;
   if (path != nullptr && mode != nullptr) {
-    bool writes = mode[0] == 'w' || mode[0] == 'a';
+    bool writes = mode[0] == 'w' || mode[0] == 'a' || strchr(mode, '+') != nullptr;
     f = (writes && dirWritableByOthers(path)) ? openGuardedForWrite(path, mode) : fopen(path, mode);
   }
   if (f != nullptr) return f;

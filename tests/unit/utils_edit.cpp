@@ -130,8 +130,8 @@ TEST_F(EditTest, OpenFileDoesNotWriteThroughPlantedFilesInSharedDirectory) {
   ASSERT_EQ(symlink(path("victim").c_str(), path("shared/link").c_str()), 0);
   ASSERT_EQ(link(path("victim").c_str(), path("shared/hard").c_str()), 0);
   struct Case { const char *name; const char *mode; };
-  for (Case c : {Case{"shared/link", "wt"}, Case{"shared/link", "at"}, Case{"shared/hard", "wt"},
-                 Case{"shared/hard", "a"}}) {
+  for (Case c : {Case{"shared/link", "wt"}, Case{"shared/link", "at"}, Case{"shared/link", "r+"},
+                 Case{"shared/hard", "wt"}, Case{"shared/hard", "a"}, Case{"shared/hard", "r+b"}}) {
     SCOPED_TRACE(std::string(c.name) + " " + c.mode);
     EXPECT_EQ(OpenFile(nullptr, path(c.name).c_str(), c.mode, 0), nullptr);
     EXPECT_EQ(read("victim"), "secret\n");
@@ -148,6 +148,13 @@ TEST_F(EditTest, OpenFileDoesNotWriteThroughPlantedFilesInSharedDirectory) {
   fputs("more\n", f);
   fclose(f);
   EXPECT_EQ(read("shared/own"), "new\nmore\n");
+  f = OpenFile(nullptr, path("shared/own").c_str(), "r+", 0);
+  ASSERT_NE(f, nullptr);
+  fputs("N", f);
+  fclose(f);
+  EXPECT_EQ(read("shared/own"), "New\nmore\n");
+  EXPECT_EQ(OpenFile(nullptr, path("shared/absent").c_str(), "r+", 0), nullptr);
+  EXPECT_FALSE(exists("shared/absent"));
 }
 
 TEST_F(EditTest, OpenRawFileReportsOnStandardOutput) {
