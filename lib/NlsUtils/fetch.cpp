@@ -56,17 +56,19 @@ const char *lookupNumber(DbTHandle *db, int set, int number) {
   return readValue(db, numberKey) > 0 ? StrBuf : numberKey;
 }
 
+enum class ItemField { Label, Choices, Prompt };
+
 // Stores a new copy of message 25_(first + i), cut at 127 characters, in
 // the chosen field of each item.
-int fillItems(TextMenuItem *items, int first, int count, int field) {
+int fillItems(TextMenuItem *items, int first, int count, ItemField field) {
   if (items == nullptr) return 0;
   for (int i = 0; i < count; i++) {
     char work[NLS_ITEM_WORK_SIZE];
     CopyStr(work, sizeof work, lookupNumber(pDrvCoreDB, 25, first + i));
     char *copy = SaveStr_(work);
-    if (field == 0)
+    if (field == ItemField::Label)
       items[i].label = copy;
-    else if (field == 1)
+    else if (field == ItemField::Choices)
       items[i].choices = copy;
     else
       items[i].prompt = copy;
@@ -220,15 +222,15 @@ void NlsTtyMenuCvt(const char **text, int number) {
 }
 
 int NlsTtyMenuItemCvt(TextMenuItem *items, int first, int count) {
-  return fillItems(items, first, count, 0);
+  return fillItems(items, first, count, ItemField::Label);
 }
 
 int NlsTtyMenuItemStateCvt(TextMenuItem *items, int first, int count) {
-  return fillItems(items, first, count, 1);
+  return fillItems(items, first, count, ItemField::Choices);
 }
 
 int NlsTtyMenuItemPromptCvt(TextMenuItem *items, int first, int count) {
-  return fillItems(items, first, count, 2);
+  return fillItems(items, first, count, ItemField::Prompt);
 }
 
 // sum = the bytes as signed 8-bit values, weighted = the same times the
