@@ -30,6 +30,7 @@ inline const char kSandbox[] = TARNU_SANDBOX_TOOL;
 inline const char kMkdist[] = TARNU_MKDIST_TOOL;
 inline const char kExamples[] = TARNU_EXAMPLES_DIR;
 inline const char kSetupBin[] = TARNU_SETUP_BIN;
+inline const char kSourceDir[] = TARNU_SOURCE_DIR;
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the holder goes.
@@ -141,6 +142,10 @@ struct Run {
   bool keepUpper = false;          // list the files written (`written`)
 };
 
+// The same record under a name that a test body can use unqualified (inside
+// a gtest fixture, plain "Run" names testing::Test::Run).
+using Invocation = Run;
+
 struct Outcome {
   std::string out;       // setup's standard output
   std::string err;       // setup's standard error
@@ -205,6 +210,31 @@ inline Outcome RunSetup(const std::string &distDir, const Run &run) {
   return o;
 }
 
+// The licence text of a file in setup/licence ("en_US.txt").
+inline std::string LicenceText(const std::string &file) {
+  return ReadFile(std::string(kSourceDir) + "/setup/licence/" + file);
+}
+
+// The number of commands a log records ("/usr/bin/sh -c ..." lines): each
+// printed one progress dot.
+inline size_t LoggedCommands(const std::string &log) {
+  size_t n = 0;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("/", 0) == 0 && line.find(" -c \"") != std::string::npos) ++n;
+  return n;
+}
+
+// Shell text that describes paths for a report: type and mode, owner and
+// group, and the link target, one line each ("-rwxr-xr-x root:root /p").
+inline std::string Describe(const std::vector<std::string> &paths) {
+  std::string sh;
+  for (const auto &p : paths)
+    sh += "if [ -e " + Quote(p) + " ] || [ -L " + Quote(p) + " ]; then stat -c '%A %U:%G %N' " +
+          Quote(p) + "; else echo 'missing " + p + "'; fi\n";
+  return sh;
+}
+
 // The paths of the machine that an installer run would change; a test
 // fixture checks that none of them appears on the machine itself.
 inline std::vector<std::string> HostPathsToWatch() {
@@ -223,10 +253,12 @@ class SetupTest : public ::testing::Test {
   }
   void TearDown() override {
     auto paths = HostPathsToWatch();
-    for (size_t i = 0; i < present_.size(); ++i)
-      if (!present_[i])
+    for (size_t i = 0; i < present_.size(); ++i) {
+      if (!present_[i]) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(paths[i])))
             << paths[i] << " appeared on the machine itself";
+      }
+    }
   }
 
  private:
