@@ -94,12 +94,20 @@ void PutLogMsgV(const char *fmt, va_list ap) {
   }
   // The one place where the log reaches up into the command table: a missing
   // log is made with its touch and opened to everyone with its chmod, quietly.
-  // (A name the shell would interpret, or a table without touch, chmod or sh,
-  // leaves the creation to the exclusive open below.)
-  if (!FindFile(pLogPath, name) && isPlainWord(my_name) && TestCmd(CMD_TOUCH) &&
-      TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
-    SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
-    SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
+  // Both follow links, so the file is first created here, exclusively and
+  // without following one; a link planted after the listing makes that fail
+  // and keeps the commands away from it. A name the shell would interpret,
+  // or a table without touch, chmod or sh, leaves the creation to this open.
+  if (!FindFile(pLogPath, name)) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fchmod(fd, 0666);
+      close(fd);
+      if (isPlainWord(my_name) && TestCmd(CMD_TOUCH) && TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
+        SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
+        SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
+      }
+    }
   }
 
   int fd = openLogSafely(path);
