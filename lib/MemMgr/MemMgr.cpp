@@ -126,6 +126,7 @@ uint64_t blankMask(const char *mat) {
 // First fit: the lowest node of block b where k free nodes begin, or -1.
 // The MAT is read 64 characters at a time; a run may cross from one group
 // into the next (run counts the blanks that end the previous group).
+static_assert(MEM_NODES % 64 == 0, "the MAT is searched in groups of 64 nodes");
 int findFreeRun(const MemBlock *b, int k) {
   int run = 0;
   for (int w = 0; w < MEM_NODES / 64; w++) {

@@ -293,6 +293,30 @@ TEST_F(MemMgr, FirstFitAcrossBlocks) {
   for (void *p : {y, z, s, t, u}) PutMem(p);
 }
 
+// A block where a search failed for want of a long enough run is searched
+// again once nodes come back to it, by release or by a shrink.
+TEST_F(MemMgr, FailedSearchForgottenWhenNodesReturn) {
+  for (bool shrink : {false, true}) {
+    SCOPED_TRACE(shrink ? "shrink" : "release");
+    void *x = GetMem(32000);   // nodes 0-1000
+    void *h = GetMem(10);      // node 1001
+    void *y = GetMem(32000);   // nodes 1002-2002, 45 left after it
+    PutMem(h);                 // 46 free nodes, but no run of 46
+    void *z = GetMem(1440);    // 46 nodes: a new block
+    EXPECT_EQ(FindBlock(z), pMemB->next);
+    if (shrink)
+      y = AdjustMem(y, 10);
+    else
+      PutMem(y);
+    void *w = GetMem(1440);
+    EXPECT_EQ(FindBlock(w), pMemB);
+    EXPECT_EQ(nodeOf(w), shrink ? 1003 : 1001);
+    checkChain();
+    for (void *p : {x, z, w, shrink ? y : nullptr}) PutMem(p);
+    ASSERT_EQ(pMemB, nullptr);
+  }
+}
+
 TEST_F(MemMgr, EmptiedBlocksAreUnmapped) {
   auto *a = static_cast<char *>(GetMem(100));
   auto *d = static_cast<char *>(GetMem(100000));
