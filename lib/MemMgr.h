@@ -53,7 +53,8 @@ void *GetMem(size_t n);
 void PutMem(void *p);
 // Resizes an allocation (possibly moving it); contents are kept up to the
 // smaller length and added bytes are zero. n == 0 releases p and returns null;
-// a null or unknown p makes it GetMem(n).
+// a null or unknown p (or one not at the start of an allocation) makes it
+// GetMem(n). When the new length cannot be had: null, and p stays as it was.
 void *AdjustMem(void *p, size_t n);
 // Describes every block on standard output (a debugging aid).
 void DumpMem();
