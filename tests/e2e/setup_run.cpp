@@ -461,7 +461,7 @@ TEST_F(SetupRun, RunningProgramWait) {
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
   EXPECT_GE(seconds, 40);
-  EXPECT_LT(seconds, 60);
+  EXPECT_LT(seconds, 150);
   size_t times = 0;
   for (size_t p = o.out.find(kMenuTail); p != std::string::npos; p = o.out.find(kMenuTail, p + 1)) ++times;
   EXPECT_EQ(times, 2u);
@@ -538,24 +538,31 @@ TEST_F(SetupRun, UnsafeWordsAreRefusedBeforeAnythingIsMade) {
   }
 }
 
-TEST_F(SetupRun, PlantedLogLinkIsNotFollowed) {
-  // Invoked under another name, the run's own log is /tmp/tsetup.log; the
-  // decompression output must not reach a file through a link at
-  // /tmp/setup.log.
+TEST_F(SetupRun, DecompressionOutputAndAPlantedLogLink) {
+  // A corrupt first piece makes the decompression tools complain; their
+  // complaints belong in /tmp/setup.log. Invoked under another name, the
+  // run's own log is /tmp/tsetup.log, and a link planted at /tmp/setup.log
+  // must not carry the complaints into the file it points to.
+  const std::string copy =
+      "mkdir -p /srv/d && cp -p /dist/* /srv/d/ && echo garbage >/srv/d/pkg_tar.001\n";
   Invocation r;
-  r.before =
-      "mkdir -p /srv/d && cp -p /dist/* /srv/d/ && mv /srv/d/setup /srv/d/tsetup && "
-      "echo precious >/etc/victim && ln -s /etc/victim /tmp/setup.log";
-  r.program = "/srv/d/tsetup";
-  r.after = "cat /etc/victim; " + Describe({"/tmp/setup.log", "/usr/Tarnu/tpxx/tprint"}) +
-            "head -1 /tmp/tsetup.log";
+  r.before = copy;
+  r.program = "/srv/d/setup";
   Outcome o = run(r);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.log.find("not in gzip format"), std::string::npos) << o.log;
+  EXPECT_NE(o.out.find("ERROR: "), std::string::npos) << o.out;
+
+  r.before = copy +
+             "mv /srv/d/setup /srv/d/tsetup && echo precious >/etc/victim && "
+             "ln -s /etc/victim /tmp/setup.log";
+  r.program = "/srv/d/tsetup";
+  r.after = "cat /etc/victim; " + Describe({"/tmp/setup.log"}) + "head -1 /tmp/tsetup.log";
+  o = run(r);
+  EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.report,
             "precious\n"
             "lrwxrwxrwx root:root '/tmp/setup.log' -> '/etc/victim'\n"
-            "-rwxr-xr-x root:root '/usr/Tarnu/tpxx/tprint'\n"
             "initializing system\n");
 }
 
