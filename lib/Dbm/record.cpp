@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DbmScope.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "utils.h"
@@ -29,6 +30,10 @@ int Ent2Get = 0;
 const unsigned char TLBuf[5] = {1, 2, 3, 4, 0};
 
 namespace {
+
+using dbm_detail::FdCloser;
+using dbm_detail::StreamCloser;
+using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
 constexpr int OPEN_ATTEMPTS = 10;
@@ -42,18 +47,6 @@ struct NewFileId {
   bool valid;
 };
 NewFileId lastNewFile;
-
-// Closes a stream at the end of a scope.
-struct StreamCloser {
-  FILE *f;
-  ~StreamCloser() { if (f) fclose(f); }
-};
-
-// A descriptor closed at the end of a scope.
-struct FdCloser {
-  int fd;
-  ~FdCloser() { if (fd >= 0) close(fd); }
-};
 
 // The path of database N with extension ext ("tdb" or "tdb_new"); 0 when the
 // name is null or the path does not fit.
@@ -127,41 +120,6 @@ int closeWritten(FILE *f) {
 }
 
 void reportWriteError(const char *name) { fprintf(stderr, "ERROR: Can't write to %s", name); }
-
-// Grows a text from the memory manager; on failure the text is dropped.
-struct TextBuilder {
-  char *p = nullptr;
-  size_t len = 0, cap = 0;
-  bool failed = false;
-  void append(const char *s, size_t n) {
-    if (failed) return;
-    if (len + n + 1 > cap) {
-      size_t want = cap ? cap : 64;
-      while (want < len + n + 1) want *= 2;
-      char *q = static_cast<char *>(AdjustMem(p, want));
-      if (!q) {
-        PutMem(p);
-        p = nullptr;
-        failed = true;
-        return;
-      }
-      p = q;
-      cap = want;
-    }
-    memcpy(p + len, s, n);
-    len += n;
-    p[len] = 0;
-  }
-  void append(const char *s) { append(s, strlen(s)); }
-  char *take() {
-    if (failed) return nullptr;
-    if (!p) append("", 0);
-    char *r = p;
-    p = nullptr;
-    return r;
-  }
-  ~TextBuilder() { PutMem(p); }
-};
 
 // Scratch record buffer from the memory manager, freed at the end of a scope.
 struct RecordBuffer : MemHolder {

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DbmScope.h"
 #include "MemMgr.h"
 #include "utils.h"
 
@@ -23,14 +24,12 @@ char *pMem = nullptr;
 
 namespace {
 
+using dbm_detail::FdCloser;
+using dbm_detail::TextBuilder;
+
 constexpr int PATH_BUF = 4096;
 constexpr int LOAD_ATTEMPTS = 10;
 constexpr int MAX_KEY_TEXT = DBT_KEY_BUF_SIZE - 1;
-
-struct FdCloser {
-  int fd;
-  ~FdCloser() { if (fd >= 0) close(fd); }
-};
 
 uint16_t load16(const char *p, unsigned char swap) {
   uint16_t v;
@@ -126,39 +125,6 @@ void copyValue(DbTHandle *h, const DbTWalk *e, void *dst, int n) {
 }
 
 int valueLen(const DbTWalk *e) { return e->recLen - e->keyLen - 2; }
-
-// Grows a text from the memory manager; on failure the text is dropped.
-struct TextBuilder {
-  char *p = nullptr;
-  size_t len = 0, cap = 0;
-  bool failed = false;
-  void append(const char *s, size_t n) {
-    if (failed) return;
-    if (len + n + 1 > cap) {
-      size_t want = cap ? cap : 64;
-      while (want < len + n + 1) want *= 2;
-      char *q = static_cast<char *>(AdjustMem(p, want));
-      if (!q) {
-        PutMem(p);
-        p = nullptr;
-        failed = true;
-        return;
-      }
-      p = q;
-      cap = want;
-    }
-    memcpy(p + len, s, n);
-    len += n;
-    p[len] = 0;
-  }
-  void append(const char *s) { append(s, strlen(s)); }
-  char *take() {
-    char *r = failed ? nullptr : p;
-    p = nullptr;
-    return r;
-  }
-  ~TextBuilder() { PutMem(p); }
-};
 
 // The key list of DbmTGetRecordList and DbmTGetRecordListS; prefixes null
 // accepts every key.
