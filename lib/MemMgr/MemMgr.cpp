@@ -26,6 +26,9 @@
 #ifdef TARNU_MEM_POISON
 #include <sanitizer/asan_interface.h>
 #endif
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 MemBlock *pMemB = nullptr;
 const char OutOfMem[] = "Unable to allocate memory";
@@ -99,27 +102,20 @@ void setMAT(MemBlock *b, size_t first, size_t count, char ch) {
   memset(b->MAT + first, ch, count);
 }
 
-// Bit i set when mat[i] is blank, for the 64 MAT characters at mat. Eight
-// characters at a time: a blank becomes a zero byte, whose high bit the
-// carry-free test below sets exactly, and the eight bits are gathered into
-// one byte by a multiplication.
+// Bit i set when mat[i] is blank, for the 64 MAT characters at mat.
 uint64_t blankMask(const char *mat) {
   uint64_t mask = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t kBlanks = 0x2020202020202020ull;
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    constexpr uint64_t kGather = 0x0102040810204080ull;
-    for (int c = 0; c < 8; c++) {
-      uint64_t v;
-      memcpy(&v, mat + 8 * c, sizeof v);
-      uint64_t x = v ^ kBlanks;
-      uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
-      mask |= (((zero >> 7) * kGather) >> 56) << (8 * c);
-    }
-  } else {
-    for (int i = 0; i < 64; i++)
-      if (mat[i] == MEM_FREE) mask |= uint64_t(1) << i;
+#ifdef __SSE2__
+  const __m128i blank = _mm_set1_epi8(MEM_FREE);
+  for (int c = 0; c < 4; c++) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(mat + 16 * c));
+    auto bits = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
+    mask |= static_cast<uint64_t>(bits) << (16 * c);
   }
+#else
+  for (int i = 0; i < 64; i++)
+    if (mat[i] == MEM_FREE) mask |= uint64_t(1) << i;
+#endif
   return mask;
 }
 
