@@ -77,17 +77,18 @@ void refuseLine(const char *why, const char *line) {
 // before the shell's redirection writes it, with the permissions the
 // redirection would have given it, which "cp -p" hands on to the entry.
 void editEntry(const char *entry, const char *expressions) {
+  const char *name = my_name != nullptr ? my_name : "setup";
   char scratch[512];
-  if (snprintf(scratch, sizeof scratch, "/tmp/%s.tmp", my_name) >= static_cast<int>(sizeof scratch))
+  if (snprintf(scratch, sizeof scratch, "/tmp/%s.tmp", name) >= static_cast<int>(sizeof scratch))
     stopEdit(scratch, ENAMETOOLONG);
   if (unlink(scratch) != 0 && errno != ENOENT) stopEdit(scratch, errno);
   const int fd = open(scratch, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) stopEdit(scratch, errno);
   close(fd);
 
-  SysCmd(-CMD_SED, 2, "%s %s/%s > /tmp/%s.tmp", expressions, pAppDir, entry, my_name);
-  SysCmd(CMD_CP, 0, "/tmp/%s.tmp %s/%s", my_name, pAppDir, entry);
-  SysCmd(CMD_RM, 0, "/tmp/%s.tmp", my_name);
+  SysCmd(-CMD_SED, 2, "%s %s/%s > %s", expressions, pAppDir, entry, scratch);
+  SysCmd(CMD_CP, 0, "%s %s/%s", scratch, pAppDir, entry);
+  SysCmd(CMD_RM, 0, "%s", scratch);
 }
 
 // The value of a first key "sed": the rest of the line without its line end.

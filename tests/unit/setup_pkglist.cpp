@@ -6,8 +6,11 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +24,17 @@
 #include "pkglist.h"
 #include "setup.h"
 #include "utils.h"
+
+// The system's release can be made unreadable: this definition stands in
+// for the C library's uname in the test program.
+static bool failUname = false;
+extern "C" int uname(struct utsname *name) {
+  if (failUname) {
+    errno = EFAULT;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_uname, name));
+}
 
 namespace {
 
@@ -243,6 +257,23 @@ TEST_F(PkgListTest, ReleaseConditionsOnThisSystem) {
   clearApp();
   EXPECT_EQ(run("v = " + r + " c tprint mode 700\n"), 0);
   check({"{app}/tprint", Expect::Mode, "700"});
+}
+
+// Without a release the line is read as attribute pairs from the release
+// word on, with the operator word standing as the entry.
+TEST_F(PkgListTest, UnreadableReleaseReportsAndReadsPairs) {
+  writeFile(app_ + "/tprint", "x\n");
+  chmod((app_ + "/tprint").c_str(), 0644);
+  failUname = true;
+  testing::internal::CaptureStderr();
+  const int result = run("v tprint mode 700\nv >= 2.4 t never\n");
+  const std::string err = testing::internal::GetCapturedStderr();
+  failUname = false;
+  EXPECT_EQ(result, 0);
+  const std::string report = "failed ts get version: " + std::string(strerror(EFAULT)) + "\n";
+  EXPECT_EQ(err, report + report);
+  check({"{app}/tprint", Expect::Mode, "700"});
+  check({"{app}/never", Expect::Absent, ""});
 }
 
 TEST(ReleaseCondition, ComparesByteByByte) {
