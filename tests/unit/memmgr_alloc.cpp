@@ -398,22 +398,6 @@ TEST_F(MemMgr, FindBlockBounds) {
   PutMem(p);
 }
 
-TEST_F(MemMgr, TestMATRuns) {
-  struct Case {
-    const char *mat;
-    char ch;
-    int count;
-    int expect;
-  } cases[] = {
-      {"   U", ' ', 3, 1}, {"   U", ' ', 4, 0}, {"UU  ", 'U', 2, 1}, {"U U", 'U', 3, 0},
-      {"", ' ', 0, 1},    {" ", ' ', 1, 1},     {"U", ' ', 1, 0},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(testing::Message() << '"' << c.mat << "\" " << c.count);
-    EXPECT_EQ(TestMAT(c.mat, c.ch, c.count), c.expect);
-  }
-}
-
 // Fills the first n bytes of p with garbage.
 void scribble(void *p, size_t n, char ch = 'g') { memset(p, ch, n); }
 
