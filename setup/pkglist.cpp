@@ -156,6 +156,11 @@ int processLine(const char *line, const char *pkgDir) {
       refuseLine("a word is too long", line);
       return 0;
     }
+    // An escaped "\n" or "\r" would end the command line inside "sh -c".
+    if (!IsSafePkgWord(w.text)) {
+      refuseLine("a word holds a line end", line);
+      return 0;
+    }
   }
 
   for (;;) {
@@ -212,7 +217,7 @@ int processLine(const char *line, const char *pkgDir) {
 
 }  // namespace
 
-int IsSafePkgWord(const char *word) { return word != nullptr && strchr(word, '"') == nullptr; }
+int IsSafePkgWord(const char *word) { return word != nullptr && strpbrk(word, "\"\n\r") == nullptr; }
 
 int TestReleaseCondition(const char *op, const char *word, const char *release) {
   if (op == nullptr || word == nullptr || release == nullptr) return 0;

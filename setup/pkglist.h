@@ -25,7 +25,9 @@ int TestReleaseCondition(const char *op, const char *word, const char *release);
 int ApplyPkgAttributes(const char *entry, const char *text);
 
 // 1 when a word of the package list may go into a command line: it must
-// not hold a double quote, which would break the quoting of "sh -c".
+// not hold a double quote, which would break the quoting of "sh -c", nor a
+// line end, which would end the command there. A line with such a word is
+// refused as a whole (a warning), and the list goes on.
 int IsSafePkgWord(const char *word);
 
 // ------------------------------------------------------- generated scripts --

@@ -347,14 +347,30 @@ TEST_F(PkgListTest, LineWithADoubleQuoteIsRefused) {
   check({"{app}/tprint", Expect::Absent, ""});
   check({"{app}/after", Expect::Content, ""});
   EXPECT_FALSE(IsSafePkgWord("a\"b"));
-  EXPECT_TRUE(IsSafePkgWord("s/a/b/"));
+  EXPECT_FALSE(IsSafePkgWord("a\nb"));
+  EXPECT_TRUE(IsSafePkgWord("s/a/b/\t'x'"));
 }
 
-TEST_F(PkgListTest, LineWithAnOverlongWordIsRefused) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(run("c " + std::string(300, 'x') + "\nt after\n"), 0);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("a word is too long"), std::string::npos);
-  check({"{app}/after", Expect::Content, ""});
+TEST_F(PkgListTest, LinesWithUnfitWordsAreRefused) {
+  struct Case {
+    std::string line;
+    const char *why;
+  };
+  const std::vector<Case> cases = {
+      {"c " + std::string(300, 'x'), "a word is too long"},
+      {"c tprint\\nx mode 700", "a word holds a line end"},
+      {"c tprint mode 700 link a\\rb", "a word holds a line end"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.line);
+    clearApp();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(c.line + "\nt after\n"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("WARNING: package list line refused, ") + c.why + ": " + c.line + "\n");
+    check({"{app}/tprint", Expect::Absent, ""});
+    check({"{app}/after", Expect::Content, ""});
+  }
 }
 
 // The stream edit must not write through a link planted at the scratch path.
