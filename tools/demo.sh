@@ -29,7 +29,7 @@ cat >"$work/run.sh" <<'EOF'
 #!/bin/sh
 [ "$TARNU_SANDBOX" = 1 ] && [ -e /.tarnu-sandbox ] || { echo "demo: not in the sandbox" >&2; exit 99; }
 cd /
-echo "=== setup $* (in the sandbox; answer y to accept the licence)"
+echo "=== setup${*:+ $*} (in the sandbox; answer y to accept the licence)"
 /dist/setup "$@"
 status=$?
 echo
