@@ -132,6 +132,20 @@ int pathExists(const char *path) {
   return strcmp(p, "/") == 0 || FindFile(p, nullptr);
 }
 
+// A work-area parent from the command line: it loses one trailing "/", the
+// work area is "<parent>/TarnuInstall", and a missing parent is created.
+void useWorkAreaParent(const char *word) {
+  char *dir = SaveStr(word);
+  size_t n = strlen(dir);
+  if (n > 1 && dir[n - 1] == '/') dir[n - 1] = '\0';
+  pTarnuInstallDir = SaveStr("%s/%sInstall", dir, kVendorDir);
+  if (!pathExists(dir)) {
+    flCreatedTmpDir = 1;
+    CreateFile(dir, nullptr, nullptr, nullptr, nullptr);
+    if (!pathExists(dir)) cannotOpen(dir);
+  }
+}
+
 }  // namespace
 
 int IsShellSafeWord(const char *word) {
@@ -152,36 +166,37 @@ char *StripToBaseName(char *path) {
 }
 
 void parseCommandLineOptions(int argc, char **argv) {
-  for (int i = 1; i < argc; ++i) {
-    const char *word = argv[i];
-    switch (FindToken(word, ",install,-v")) {
-      case 1:  // install <base>; a lone "install" is ignored
-        if (i + 1 < argc) {
-          ++i;
-          checkWord("the installation directory", argv[i]);
-          pCmdLineInstallDir = StripToBaseName(SaveStr(argv[i]));
-        }
-        break;
-      case 2:
-        fprintf(stderr, "%s %s\n", my_name, kSetupVersion);
-        exit(0);
-      default:
-        if (i == 2) {
-          checkWord("the installation directory", word);
-          pCmdLineInstallDir = StripToBaseName(SaveStr(word));
+  // Two walks over the same words: the first only checks every directory
+  // word, so that a refused word stops the run before a work-area parent
+  // named earlier on the line is created; the second acts.
+  for (int act = 0; act < 2; ++act) {
+    for (int i = 1; i < argc; ++i) {
+      const char *word = argv[i];
+      switch (FindToken(word, ",install,-v")) {
+        case 1:  // install <base>; a lone "install" is ignored
+          if (i + 1 < argc) {
+            ++i;
+            if (!act) checkWord("the installation directory", argv[i]);
+            else pCmdLineInstallDir = StripToBaseName(SaveStr(argv[i]));
+          }
           break;
-        }
-        checkWord("the work-area directory", word);
-        char *dir = SaveStr(word);
-        size_t n = strlen(dir);
-        if (n > 1 && dir[n - 1] == '/') dir[n - 1] = '\0';
-        pTarnuInstallDir = SaveStr("%s/%sInstall", dir, kVendorDir);
-        if (!pathExists(dir)) {
-          flCreatedTmpDir = 1;
-          CreateFile(dir, nullptr, nullptr, nullptr, nullptr);
-          if (!pathExists(dir)) cannotOpen(dir);
-        }
-        break;
+        case 2:
+          if (act) {
+            fprintf(stderr, "%s %s\n", my_name, kSetupVersion);
+            exit(0);
+          }
+          break;
+        default:
+          if (i == 2) {
+            if (!act) checkWord("the installation directory", word);
+            else pCmdLineInstallDir = StripToBaseName(SaveStr(word));
+          } else if (!act) {
+            checkWord("the work-area directory", word);
+          } else {
+            useWorkAreaParent(word);
+          }
+          break;
+      }
     }
   }
 }

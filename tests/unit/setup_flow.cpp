@@ -157,8 +157,15 @@ TEST_F(SetupCommandLine, WordsTheShellWouldActOnAreRefused) {
     EXPECT_EXIT(parse(c.words), ::testing::ExitedWithCode(2),
                 std::string("^ERROR: ") + c.what + " \"");
   }
-  // Nothing was made for a refused work-area word.
+  // Nothing was made for a refused work-area word, nor for a work area
+  // named before a refused base.
   EXPECT_FALSE(fs::exists("/tmp/a b"));
+  std::string early = dir_ + "/early";
+  EXPECT_EXIT(parse({early, "install", "/opt/$x"}), ::testing::ExitedWithCode(2),
+              "^ERROR: the installation directory \"/opt/\\$x\"");
+  EXPECT_EXIT(parse({early, "-v", "/a;b"}), ::testing::ExitedWithCode(2),
+              "^ERROR: the work-area directory \"/a;b\"");
+  EXPECT_FALSE(fs::exists(early));
 }
 
 TEST_F(SetupCommandLine, WorkAreaIsMadeAfresh) {
