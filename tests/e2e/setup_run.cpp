@@ -538,6 +538,24 @@ TEST_F(SetupRun, UnsafeWordsAreRefusedBeforeAnythingIsMade) {
   }
 }
 
+TEST_F(SetupRun, UnsafeNameInTheDiskListIsNotCopied) {
+  Invocation r;
+  r.before =
+      "mkdir -p /srv/d && cp -p /dist/* /srv/d/ && "
+      "printf 'disks\\nx$(touch${IFS}/pwned)\\nend_of_list\\n' >/srv/d/disks";
+  r.program = "/srv/d/setup";
+  r.after = "cat /srv/d/disks; ls /pwned 2>&1; ls /tmp/TarnuInstall";
+  Outcome o = run(r);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.out, kAsked + ".ERROR: the disk list names \"x$(touch${IFS}/pwned)\", which cannot "
+                            "be copied safely\n");
+  EXPECT_EQ(o.report,
+            "disks\nx$(touch${IFS}/pwned)\nend_of_list\n"
+            "ls: cannot access '/pwned': No such file or directory\n"
+            "disks\n");
+}
+
 TEST_F(SetupRun, DecompressionOutputAndAPlantedLogLink) {
   // A corrupt first piece makes the decompression tools complain; their
   // complaints belong in /tmp/setup.log. Invoked under another name, the
