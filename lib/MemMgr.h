@@ -37,9 +37,11 @@ struct MemBlock {
   // "/dev/zero" could not be opened (released with free, not munmap).
   uint8_t heapDesc;
   uint8_t heapData;
-  // A search hint: no run of this many free nodes is left (0: not known).
-  // Taking nodes keeps it true; giving nodes back resets it.
+  // Search hints, kept true by taking nodes and updated when nodes come
+  // back: no run of noRunOf free nodes is left (0: not known), and every
+  // node below lowFree is in use.
   int32_t noRunOf;
+  int32_t lowFree;
 };
 
 extern MemBlock *pMemB;          // first block of the chain, null while empty

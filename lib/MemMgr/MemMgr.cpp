@@ -120,13 +120,19 @@ uint64_t blankMask(const char *mat) {
 }
 
 // First fit: the lowest node of block b where k free nodes begin, or -1.
-// The MAT is read 64 characters at a time; a run may cross from one group
-// into the next (run counts the blanks that end the previous group).
+// The MAT is read 64 characters at a time from the group of the block's
+// lowest free node (moved up to the first blank seen); a run may cross from
+// one group into the next (run counts the blanks that end the previous one).
 static_assert(MEM_NODES % 64 == 0, "the MAT is searched in groups of 64 nodes");
-int findFreeRun(const MemBlock *b, int k) {
+int findFreeRun(MemBlock *b, int k) {
   int run = 0;
-  for (int w = 0; w < MEM_NODES / 64; w++) {
+  bool blankSeen = false;
+  for (int w = b->lowFree / 64; w < MEM_NODES / 64; w++) {
     uint64_t m = blankMask(b->MAT + 64 * w);
+    if (!blankSeen) {
+      blankSeen = m != 0;
+      b->lowFree = blankSeen ? 64 * w + std::countr_zero(m) : 64 * (w + 1);
+    }
     if (run + std::countr_one(m) >= k) return 64 * w - run;
     if (k <= 64 && m) {
       // Bit i of r: nodes i .. i + len - 1 of this group are all free.
@@ -141,6 +147,12 @@ int findFreeRun(const MemBlock *b, int k) {
     run = m == ~uint64_t(0) ? run + 64 : std::countl_one(m);
   }
   return -1;
+}
+
+// Search hints of block b after nodes from first on came back.
+void nodesReturned(MemBlock *b, size_t first) {
+  b->noRunOf = 0;
+  if (static_cast<int32_t>(first) < b->lowFree) b->lowFree = static_cast<int32_t>(first);
 }
 
 // Length of the allocation that begins at p in block b (its whole span).
@@ -163,6 +175,7 @@ void *settle(const MemBlock *b, char *p, size_t n) {
 void *takeNodes(MemBlock *b, int i, int k, size_t n) {
   char *addr = b->data + kNodeSize * static_cast<size_t>(i);
   setMAT(b, static_cast<size_t>(i), static_cast<size_t>(k), MEM_USED);
+  if (b->lowFree == i) b->lowFree = i + k;
   b->nodes[i].count = static_cast<uint16_t>(k);
   b->nodes[i].addr = addr;
   size_t span = kNodeSize * static_cast<size_t>(k);
@@ -318,7 +331,7 @@ void PutMem(void *p) {
     size_t i = nodeIndex(b, p);
     b->freeNodes += e.count;
     setMAT(b, i, e.count, MEM_FREE);
-    b->noRunOf = 0;
+    nodesReturned(b, i);
     memPoison(e.addr, e.count * kNodeSize);
     e.count = 0;
     e.addr = nullptr;
@@ -369,7 +382,7 @@ void *AdjustMem(void *ptr, size_t n) {
   if (k == a) return settle(b, p, n);
   if (k < a) {
     setMAT(b, i + k, a - k, MEM_FREE);
-    b->noRunOf = 0;
+    nodesReturned(b, i + k);
     memUnpoison(p + k * kNodeSize, (a - k) * kNodeSize);
     memset(p + k * kNodeSize, 0, (a - k) * kNodeSize);
     memPoison(p + k * kNodeSize, (a - k) * kNodeSize);

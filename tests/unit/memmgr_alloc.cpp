@@ -87,6 +87,8 @@ void checkChain() {
     ASSERT_GT(used, 0) << "an empty block stayed mapped";
     ASSERT_EQ(std::string(b->MAT, MEM_NODES), expect);
     ASSERT_EQ(b->freeNodes, MEM_NODES - used);
+    ASSERT_GE(expect.find(MEM_FREE), static_cast<size_t>(b->lowFree))
+        << "a free node below the lowest-free hint";
     if (b->noRunOf != 0) {
       ASSERT_EQ(expect.find(std::string(static_cast<size_t>(b->noRunOf), MEM_FREE)),
                 std::string::npos)
@@ -252,6 +254,7 @@ TEST_F(MemMgr, FirstFitOnLaidOutTables) {
     memcpy(b->MAT, mat.data(), MEM_NODES);
     b->freeNodes = static_cast<int32_t>(std::count(mat.begin(), mat.end(), MEM_FREE));
     b->noRunOf = 0;
+    b->lowFree = 0;
     auto *q = static_cast<char *>(GetMem(c.n));
     ASSERT_NE(q, nullptr);
     if (c.node < 0) {
@@ -268,6 +271,7 @@ TEST_F(MemMgr, FirstFitOnLaidOutTables) {
   memset(b->MAT, MEM_FREE, MEM_NODES);
   b->MAT[0] = MEM_USED;
   b->freeNodes = MEM_NODES - 1;
+  b->lowFree = 1;
   checkChain();
   PutMem(first);
 }
