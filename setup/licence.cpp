@@ -12,7 +12,6 @@
 #include "MemMgr.h"
 #include "setup.h"
 
-char *pNLSLang = nullptr;
 const char *pEnglishEULA = nullptr, *pSpanishEULA = nullptr, *pItalianEULA = nullptr,
            *pFrenchEULA = nullptr, *pGermanEULA = nullptr, *pPortugueseEULA = nullptr,
            *pCzechEULA = nullptr, *pFinnishEULA = nullptr, *pHungarianEULA = nullptr,
@@ -20,6 +19,10 @@ const char *pEnglishEULA = nullptr, *pSpanishEULA = nullptr, *pItalianEULA = nul
            *pRussianEULA = nullptr, *pSwedishEULA = nullptr, *pTurkishEULA = nullptr;
 
 namespace {
+
+// The chosen target code, null until first use. Internal to the installer:
+// the translation catalogue caches its own language under the same name.
+char *pNLSLang = nullptr;
 
 // The alias table: a line "code = alias..." opens an entry, a line without
 // "=" continues the entry above it. Internal to the installer (the

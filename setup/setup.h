@@ -90,7 +90,6 @@ extern const char *const NLS_FRENCH[kSetupMessages];
 extern const char *const NLS_GERMAN[kSetupMessages];
 extern const char *const NLS_PORTUGUESE[kSetupMessages];
 extern const char *const *pCurLang;   // chosen table, null until first use
-extern char *pNLSLang;                // chosen target code, null until first use
 // The fifteen licence texts (embedded files), set on first use.
 extern const char *pEnglishEULA, *pSpanishEULA, *pItalianEULA, *pFrenchEULA,
     *pGermanEULA, *pPortugueseEULA, *pCzechEULA, *pFinnishEULA, *pHungarianEULA,

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Dbm.h"
+#include "NlsUtils.h"
 #include "embedded.h"
 #include "setup.h"
 
@@ -215,6 +217,25 @@ TEST(SetupLicence, LicenceInTheUsersLanguage) {
   EXPECT_EQ(a.accepted, 0);
   EXPECT_EQ(a.shown, std::string(FindEmbedded(LicenceTexts, "de_DE.txt")->data) + " ");
   setLang(nullptr);
+}
+
+
+// The installer and the translation catalogue each cache a language of their
+// own; one program holds both without either seeing the other's choice.
+TEST(SetupLicence, InstallerAndCatalogueKeepTheirOwnLanguage) {
+  char base[] = "/tmp/tarnu-lang-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  char *savedToolPath = pToolPath;
+  pToolPath = base;
+  setLang("de_DE");
+  NlsResetLanguage();
+  EXPECT_STREQ(GetTargetNLSLang(), "ge_GE");
+  EXPECT_STREQ(GetDesiredNLSLang(), "en_US");   // no language map under base
+  EXPECT_STREQ(GetTargetNLSLang(), "ge_GE");
+  NlsResetLanguage();
+  pToolPath = savedToolPath;
+  setLang(nullptr);
+  EXPECT_EQ(system((std::string("rm -rf ") + base).c_str()), 0);
 }
 
 }  // namespace
