@@ -121,6 +121,20 @@ int closeWritten(FILE *f) {
 
 void reportWriteError(const char *name) { fprintf(stderr, "ERROR: Can't write to %s", name); }
 
+// Ends an update: closes the new file and, when everything was written,
+// moves it over the current one. Returns result, or 0 after a failure.
+int finishUpdate(const char *name, FILE *out, int result) {
+  if (!closeWritten(out) && result) {
+    reportWriteError(name);
+    result = 0;
+  }
+  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
+    reportWriteError(name);
+    result = 0;
+  }
+  return result;
+}
+
 // Scratch record buffer from the memory manager, freed at the end of a scope.
 struct RecordBuffer : MemHolder {
   RecordBuffer() : MemHolder(GetMem(DBM_REC_BUF_SIZE)) {}
@@ -298,15 +312,7 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
       result = 0;
     }
   }
-  if (!closeWritten(out) && result) {
-    reportWriteError(name);
-    result = 0;
-  }
-  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
-    reportWriteError(name);
-    result = 0;
-  }
-  return result;
+  return finishUpdate(name, out, result);
 }
 
 namespace {
@@ -320,15 +326,7 @@ int deleteMatching(const char *name, const char *key, int prefixLen) {
   FILE *out = OpenNewDataBase(name);
   if (!out) return -1;
   int result = PurgeRecord(name, cur, out, key, prefixLen);
-  if (!closeWritten(out) && result) {
-    reportWriteError(name);
-    result = 0;
-  }
-  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
-    reportWriteError(name);
-    result = 0;
-  }
-  return result;
+  return finishUpdate(name, out, result);
 }
 
 }  // namespace

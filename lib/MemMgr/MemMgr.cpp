@@ -16,16 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(TARNU_ASAN) || defined(__SANITIZE_ADDRESS__)
-#define TARNU_MEM_POISON 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARNU_MEM_POISON 1
-#endif
-#endif
-#ifdef TARNU_MEM_POISON
-#include <sanitizer/asan_interface.h>
-#endif
+#include "poison.h"
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif

@@ -6,16 +6,7 @@
 #include <cstdio>
 #include <cstdint>
 
-#if defined(TARNU_ASAN) || defined(__SANITIZE_ADDRESS__)
-#define TARNU_MEM_POISON 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARNU_MEM_POISON 1
-#endif
-#endif
-#ifdef TARNU_MEM_POISON
-#include <sanitizer/asan_interface.h>
-#endif
+#include "poison.h"
 
 namespace {
 
