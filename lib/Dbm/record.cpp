@@ -266,9 +266,11 @@ int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int pref
   RecordBuffer rb;
   char *buf = rb.buf();
   if (!buf) return 0;
+  // The given key is compared on at most its own bytes and its NUL; a
+  // prefix reaching its NUL drops only records of exactly that key.
   int p = prefixLen;
   int keyLen = static_cast<int>(strlen(key));
-  if (p > keyLen) p = keyLen;
+  if (p > keyLen + 1) p = keyLen + 1;
   while (GetData(in, buf)) {
     bool drop = prefixLen > 0 ? prefixMatches(buf, key, p) : keyMatches(buf, key);
     if (drop) continue;
@@ -443,7 +445,7 @@ char *DbmGetDbList(int flag) {
   for (const char *t = GetTokenD(listing.str(), " ", &cursor, token.str()); t;
        t = GetTokenD(nullptr, " ", &cursor, token.str())) {
     const char *dot = strchr(t, '.');
-    if (!dot || strcmp(dot, ".tdb") != 0 || dot == t) continue;
+    if (!dot || strcmp(dot, ".tdb") != 0) continue;
     if (flag)
       text.append(" ");
     else if (any)

@@ -345,8 +345,10 @@ int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen) {
   refresh(h);
   if (!h->pImage) return 0;
   int keyLen = static_cast<int>(strlen(key));
-  int p = prefixLen > keyLen ? keyLen : prefixLen;
-  if (p < 0 || (p == 0 && keyLen > MAX_KEY_TEXT) || p > MAX_KEY_TEXT) return 0;
+  // Compared on at most the key's own bytes and its NUL: a prefix that
+  // reaches the NUL removes only records of exactly that key.
+  int p = prefixLen > keyLen + 1 ? keyLen + 1 : prefixLen;
+  if (p < 0 || (p == 0 && keyLen > MAX_KEY_TEXT) || p > DBT_KEY_BUF_SIZE) return 0;
   bool removed = false;
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {

@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -214,6 +215,25 @@ TEST_F(TypedTest, ListsAndPrefixes) {
   EXPECT_EQ(DbmTCopyRecord(h, "ax", "dx"), 1);
   EXPECT_EQ(get(h, "dx"), "ax");
   EXPECT_EQ(DbmTCopyRecord(h, "zz", "ex"), 0);
+}
+
+// PurgeTRecord in prefix mode compares the first p key bytes; a p that
+// reaches the given key's NUL removes that key alone, however large p is.
+TEST_F(TypedTest, PurgeTRecordPrefixLengths) {
+  struct Case {
+    int prefixLen, removed;
+    std::string kept;
+  } cases[] = {
+      {0, 1, " abc b"}, {1, 1, " b"}, {2, 1, " b"}, {3, 1, " abc b"}, {9, 1, " abc b"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.prefixLen);
+    Handle h("q", DBT_NO_WRITE);
+    for (const char *k : {"ab", "abc", "b"}) ASSERT_EQ(DbmTPutRecord(h, k, k, 1), 1);
+    EXPECT_EQ(PurgeTRecord(h, "ab", c.prefixLen), c.removed);
+    EXPECT_EQ(keys(h), c.kept);
+    EXPECT_EQ(h->count, static_cast<long>(std::count(c.kept.begin(), c.kept.end(), ' ')));
+  }
 }
 
 TEST_F(TypedTest, TestKeyNameTable) {
