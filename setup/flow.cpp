@@ -93,7 +93,8 @@ int runDecompression(const char *command) {
 
 // Copies every file that the disk list in LineBuf names from the setup
 // directory into the work area. Lines end at "\n" and "\r"; a line that is
-// exactly "end_of_list", or that word inside a line, ends the walk.
+// exactly "end_of_list" ends the walk, while that word inside a line ends
+// only the walk of its line: the lines after it are copied all the same.
 void copyDistribution(const char *workArea) {
   MemHolder list(SaveStr(LineBuf));
   static char line[LINEBUF_SIZE];
@@ -109,7 +110,7 @@ void copyDistribution(const char *workArea) {
       const char *cursor = nullptr;
       for (char *w = GetTokenD(line, " \t\r\n", &cursor, word); w;
            w = GetTokenD(nullptr, " \t\r\n", &cursor, word)) {
-        if (strcmp(w, "end_of_list") == 0) return;
+        if (strcmp(w, "end_of_list") == 0) break;
         if (!IsShellSafeWord(w)) {
           printf("ERROR: the disk list names \"%s\", which cannot be copied safely\n", w);
           fflush(stdout);

@@ -8,9 +8,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "SysCmd.h"
 #include "setup.h"
 
 namespace {
@@ -209,6 +212,51 @@ TEST_F(SetupCommandLine, WorkAreaThatCannotBeMadeEndsTheRun) {
         CreateWorkArea(work.c_str());
       },
       ::testing::ExitedWithCode(2), "^ERROR: couldn't open " + work + "\n\n$");
+}
+
+// The copy of the distribution walks the disk list line by line: a line that
+// is exactly "end_of_list" ends the walk, the word inside a line ends only
+// that line. A stand-in whoami that is not root stops Install right after
+// the copy, so the work area shows what was copied.
+TEST_F(SetupCommandLine, DiskListWalkOfTheCopy) {
+  std::string setupDir = dir_ + "/dist";
+  fs::create_directory(setupDir);
+  for (const char *name : {"a", "b", "c", "d", "e"}) std::ofstream(setupDir + "/" + name) << name;
+  std::string bin = dir_ + "/bin";
+  fs::create_directory(bin);
+  std::ofstream(bin + "/whoami") << "#!/bin/sh\necho alice\n";
+  fs::permissions(bin + "/whoami", fs::perms::owner_all);
+  char *savedWhoami = ComList[CMD_WHOAMI].pPath;
+  ComList[CMD_WHOAMI].pPath = bin.data();
+  pPathToSetup = setupDir.data();
+  std::string work = dir_ + "/TarnuInstall";
+  pTarnuInstallDir = work.data();
+
+  struct Case {
+    const char *list;
+    std::set<std::string> copied;
+  };
+  const Case cases[] = {
+      {"disks a\nb end_of_list c\nd\n", {"disks", "a", "b", "d"}},
+      {"disks a\nend_of_list\nb\n", {"disks", "a"}},
+      {"disks\ta\r\n\r\nb\rc\n", {"disks", "a", "b", "c"}},
+      {"disks end_of_list a\n  end_of_list\nb\nend_of_list\nc e\n", {"disks", "b"}},
+      {"end_of_list disks\ne", {"e"}},
+      {"disks a b c d e", {"disks", "a", "b", "c", "d", "e"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.list)));
+    std::ofstream(setupDir + "/disks", std::ios::trunc) << c.list;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(installFromSite(work.c_str()), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::set<std::string> copied;
+    for (const auto &entry : fs::directory_iterator(work)) copied.insert(entry.path().filename());
+    EXPECT_EQ(copied, c.copied);
+    EXPECT_EQ(out, "alice is logged in\nYou must become root to run " + name_ + "\n");
+  }
+  ComList[CMD_WHOAMI].pPath = savedWhoami;
+  pPathToSetup = nullptr;
 }
 
 }  // namespace
