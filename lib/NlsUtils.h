@@ -56,7 +56,7 @@ extern DbTHandle *pPrtHelpDB;            // help catalogue of CheckForRedirect
 //    copy the caller releases with PutMem. Longer values are cut at
 //    NLS_STRBUF_SIZE - 1 characters;
 //  - mode 3, found: a new block holding the whole value (caller frees); out
-//    is ignored.
+//    is not touched.
 char *NlsFetchString(DbTHandle *db, char *out, int mode, ...);
 char *NlsFetchStringV(DbTHandle *db, char *out, int mode, va_list ap);
 

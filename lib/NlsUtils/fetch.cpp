@@ -111,13 +111,15 @@ char *NlsFetchStringV(DbTHandle *db, char *out, int mode, va_list ap) {
   }
 
   if (mode == NLS_BY_NUMBER_LONG) {
-    if (db == nullptr) return answerMissing(nullptr, key);
+    // A found text never touches out; a missing one is copied into it as in
+    // the other modes.
+    if (db == nullptr) return answerMissing(out, key);
     char *buf = StrBuf;
     int len = DbmTGetRecordV(db, key, &buf, NLS_STRBUF_SIZE);
-    if (len <= 0) return answerMissing(nullptr, key);
+    if (len <= 0) return answerMissing(out, key);
     if (buf != StrBuf) return buf;   // a block of its own, terminated by GetMem
     auto *copy = static_cast<char *>(GetMem(static_cast<size_t>(len) + 1));
-    if (copy == nullptr) return answerMissing(nullptr, key);
+    if (copy == nullptr) return answerMissing(out, key);
     memcpy(copy, StrBuf, static_cast<size_t>(len));
     return copy;
   }

@@ -175,7 +175,11 @@ DbTHandle *NlsOpenDB(const char *topic, int flags) {
   if (db == nullptr) return nullptr;
   if (db->type == DBT_TYPE_NONE && strncmp(lang.str(), "en_US", 5) == 0) {
     fprintf(stderr, "ERROR:  Could not open English database:  %s\n", path.str());
-    DbTClose(db);
+    // Released by hand: DbTClose would also switch off the record files'
+    // path mode, which this failed open has no business changing.
+    PutMem(db->pImage);
+    PutMem(db->pName);
+    PutMem(db);
     return nullptr;
   }
   return db;

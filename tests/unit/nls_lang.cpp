@@ -154,6 +154,21 @@ TEST_F(LangTest, OpenEnglishAndOtherCatalogues) {
   }
 }
 
+// A missing English catalogue gives null and leaves the record files' path
+// mode as the application set it.
+TEST_F(LangTest, MissingEnglishCatalogueKeepsPathMode) {
+  setLang("en_US");
+  for (unsigned char mode : {0, 1}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    DbmV4DriverPathHandling = mode;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(NlsOpenDB("Missing", 0), nullptr);
+    EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(DbmV4DriverPathHandling, mode);
+  }
+  DbmV4DriverPathHandling = 0;
+}
+
 // A relative base directory is still taken as a directory, not as a name
 // under it.
 TEST_F(LangTest, OpenWithRelativeToolPath) {

@@ -79,12 +79,26 @@ TEST_F(LookupTest, NumericModeWithOutputBuffer) {
   EXPECT_STREQ(s, "25_7");
   EXPECT_STREQ(out, "25_7");
 
-  // Mode 3 leaves the output buffer alone.
+  // Mode 3 leaves the output buffer alone when the text is found.
   memset(out, '#', sizeof out);
   s = NlsFetchString(db_, out, 3, 25, 1);
   EXPECT_STREQ(s, "Hello");
   EXPECT_EQ(out[0], '#');
   PutMem(s);
+
+  // A missing text gives its key, copied into the output buffer, in every
+  // numeric mode and also through a null handle.
+  struct Missing {
+    DbTHandle *db;
+    int mode;
+  } missing[] = {{db_, 0}, {db_, 3}, {nullptr, 0}, {nullptr, 3}};
+  for (const auto &m : missing) {
+    SCOPED_TRACE("mode " + std::to_string(m.mode) + (m.db ? "" : ", null handle"));
+    memset(out, '#', sizeof out);
+    s = NlsFetchString(m.db, out, m.mode, 25, 7);
+    EXPECT_STREQ(s, "25_7");
+    EXPECT_STREQ(out, "25_7");
+  }
 }
 
 TEST_F(LookupTest, KeyTextModes) {
