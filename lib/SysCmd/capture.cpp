@@ -311,10 +311,15 @@ int AvailSpace(const char *dir, const char *name, double needed) {
     GetDiskSpace(dir, &info);
     return needed <= info.dAvail + used ? 1 : 0;
   }
-  if (!GetDiskSpace(dir, &info)) {
-    char parent[kCmdSize];
-    CopyStr(parent, sizeof parent, StripFn(dir));
-    GetDiskSpace(parent, &info);
+  // A directory that does not exist yet has no file system of its own: its
+  // parent is asked the same way, and so on up. The walk ends where the
+  // parent is the directory itself ("/" or "."), which has no parent left.
+  char parent[kCmdSize];
+  for (const char *at = dir; !GetDiskSpace(at, &info);) {
+    const char *up = StripFn(at);
+    if (at != nullptr && strcmp(up, at) == 0) break;
+    CopyStr(parent, sizeof parent, up);
+    at = parent;
   }
   return needed <= info.dAvail ? 1 : 0;
 }

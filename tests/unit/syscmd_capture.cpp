@@ -228,6 +228,8 @@ TEST_F(CaptureTest, DiskUsageAndAvailSpace) {
       {"", "old.tar", 1834, 1}, {"", "old.tar", 1835, 0},   // the old file's space counts
       {"", "missing", 601, 0},  {"", nullptr, 600, 1},
       {"/nofs", nullptr, 600, 1}, {"/nofs", nullptr, 601, 0},
+      {"/nofs/nofs", nullptr, 600, 1},                       // up until a parent has figures
+      {"/nofs/nofs", nullptr, 601, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.dir) + " " + (c.name ? c.name : "(null)") + " " +
@@ -236,6 +238,28 @@ TEST_F(CaptureTest, DiskUsageAndAvailSpace) {
   }
   Script(bin_, "du", "exit 1\n");
   EXPECT_EQ(DUPath("/x"), 0);
+
+  // No file system answers: the walk up stops at "/" (or "." for a relative
+  // path) and nothing fits but nothing at all.
+  const std::string asked = dir_ + "/df.asked";
+  Script(bin_, "df", "printf '%s\\n' \"$1\" >> '" + asked + "'\necho 'Filesystem Size'\n");
+  struct Walk {
+    const char *dir;
+    double needed;
+    int fits;
+    const char *asked;
+  };
+  const Walk walks[] = {
+      {"/a/b", 1, 0, "/a/b\n/a\n/\n"},
+      {"/a/b", 0, 1, "/a/b\n/a\n/\n"},
+      {"a/b", 0, 1, "a/b\na\n.\n"},
+  };
+  for (const Walk &w : walks) {
+    SCOPED_TRACE(w.dir);
+    unlink(asked.c_str());
+    EXPECT_EQ(AvailSpace(w.dir, nullptr, w.needed), w.fits);
+    EXPECT_EQ(ReadText(asked), w.asked);
+  }
 }
 
 TEST_F(CaptureTest, RealDfAndDu) {
