@@ -203,8 +203,11 @@ char *NlsGuiStrCvt(const char *tmpl, int set, char *out, int size) {
   char work[NLS_GUI_WORK_SIZE];
   for (const char *p = tmpl; *p != '\0' && used < cap; p++) {
     if (p[0] == '%' && p[1] == 's') {
+      // The text is fetched into the cleared work buffer; an invalid fetch
+      // (no catalogue and set 0) leaves it empty.
       memset(work, 0, sizeof work);
-      CopyStr(work, sizeof work, lookupNumber(pDrvCoreDB, set, ++k));
+      const char *text = lookupNumber(pDrvCoreDB, set, ++k);
+      if (text != pErrBuf) CopyStr(work, sizeof work, text);
       size_t n = strlen(work);
       if (n > cap - used) n = cap - used;
       memcpy(out + used, work, n);
