@@ -187,9 +187,16 @@ int CreateTextFile(const char *path, const char *mode, int perm, const char *fmt
   }
   va_list ap;
   va_start(ap, fmt);
-  vfprintf(f.get(), fmt, ap);
+  const int n = vfprintf(f.get(), fmt, ap);
   va_end(ap);
+  const bool flushed = n >= 0 && fflush(f.get()) == 0;
   if (perm != 0) fchmod(fileno(f.get()), static_cast<mode_t>(perm));
+  // A file whose text did not reach the disk (a full file system) was not
+  // written, and its caller must not take it for written.
+  if (fclose(f.release()) != 0 || !flushed) {
+    fprintf(stderr, "ERROR: couldn't write %s\n", path);
+    return 0;
+  }
   return 1;
 }
 

@@ -252,6 +252,13 @@ TEST_F(LogTest, CreateTextFile) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(CreateTextFile(missing.c_str(), "wt", 0644, "%s", "x"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: couldn't open " + missing + "\n");
+
+  // Opened, but the text does not fit on the device: not written.
+  if (exists("/dev/full")) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CreateTextFile("/dev/full", "wt", 0, "%s\n", "queue lp0"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: couldn't write /dev/full\n");
+  }
 }
 
 TEST_F(LogTest, SysCmdPRunsReportsAndRefusesLongLines) {
