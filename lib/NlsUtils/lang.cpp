@@ -126,6 +126,9 @@ char *ParseTransFile(const char *name) {
 char *GetDesiredNLSLang() {
   if (pNLSLang != nullptr) return pNLSLang;
 
+  // An empty LANG counts as unset, as it does for the C library's locale
+  // choice: searched as two blanks it would match any double blank of the
+  // fallback map, which is not normalised, and pick a language at random.
   const char *env = getenv("LANG");
   if (env == nullptr || *env == '\0') env = "___LANG_NOT_SET___";
   char want[LANG_SIZE];
