@@ -165,9 +165,11 @@ int editFile(const char *base, const char *ext, Edit edit) {
   return moveOver(tmp, path, cmd, sizeof cmd);
 }
 
-// The first occurrence of a non-empty pattern, or null.
+// The first occurrence of the pattern by a plain substring search, so an
+// empty pattern is found at the start of every line; null for none and for
+// a null pattern.
 const char *findPattern(const char *text, const char *pattern) {
-  if (pattern == nullptr || *pattern == '\0') return nullptr;
+  if (pattern == nullptr) return nullptr;
   return strstr(text, pattern);
 }
 

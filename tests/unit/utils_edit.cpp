@@ -282,6 +282,7 @@ TEST_F(EditTest, EditFamilyTransformsLines) {
   char insertPlain[] = "-- \n";
   char insertStart[] = "%s3[%#1]\n";
   char insertSearch[] = "> %#0\n";
+  char insertEvery[] = "-\n";
   const EditCase cases[] = {
       {"change first occurrence", "old old\nkeep\n",
        [](const char *b, const char *e) { return FileChange(b, e, "old", "new"); }, "new old\nkeep\n"},
@@ -330,6 +331,17 @@ TEST_F(EditTest, EditFamilyTransformsLines) {
       {"search insert", "x\nhit 1\ny\nhit 2\n",
        [&](const char *b, const char *e) { return FileSearchInsert(b, e, insertSearch, "hit"); },
        "x\n> 00000\nhit 1\ny\n> 00001\nhit 2\n"},
+      // An empty pattern is found at the start of every line.
+      {"change empty pattern", "a\nb\n",
+       [](const char *b, const char *e) { return FileChange(b, e, "", "> "); }, "> a\n> b\n"},
+      {"delline empty pattern", "a\nb\nc\n",
+       [](const char *b, const char *e) { return FileDelLine(b, e, 1, ""); }, "a\n"},
+      {"delformat a empty pattern", "a\nb\n",
+       [](const char *b, const char *e) { return FileDelFormat(b, e, "a", ""); }, "\n\n"},
+      {"search insert empty pattern", "a\nb\n",
+       [&](const char *b, const char *e) { return FileSearchInsert(b, e, insertEvery, ""); }, "-\na\n-\nb\n"},
+      {"null pattern matches nothing", "a\nb\n",
+       [](const char *b, const char *e) { return FileDelLine(b, e, 0, nullptr); }, "a\nb\n"},
   };
   for (const EditCase &c : cases) {
     SCOPED_TRACE(c.what);
