@@ -398,6 +398,8 @@ int DbmTArchiveDb(DbTHandle *h) {
 
 int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len) {
   if (!h || !key || !value || len <= 0) return 0;
+  // An empty key is refused: no lookup, delete or prefix delete takes one,
+  // so its record could never be read or removed and each put would add one.
   size_t keyLen = strlen(key);
   if (keyLen == 0 || keyLen > MAX_KEY_TEXT) return 0;
   int k = static_cast<int>(keyLen) + 1;
