@@ -4,6 +4,7 @@
 #include "syscmd_testenv.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -29,6 +30,21 @@ TEST(ComListRows, RowNumbersNamesOptionsAndWaits) {
       {66, "capture", "", 0},   {67, "lpset", "", 1},    {70, "piomisc_ext", "", 0},
       {71, "piomisc_base", "", 0}, {81, "startsrc", "", 1}, {82, "stopsrc", "", 0},
       {83, "lssrc", "", 0},
+      // The rows of other print systems keep their places and settle times too.
+      {8, "compress", "", 0}, {11, "cupsd", "", 0}, {12, "id", "", 0}, {13, "echo", "", 0},
+      {16, "file", "", 0}, {18, "lp", "", 0}, {20, "lpr", "", 0}, {21, "lprm", "", 1},
+      {22, "lpstat", "", 1}, {23, "ls", "", 0}, {27, "more", "", 0}, {28, "ping", "", 0},
+      {32, "sleep", "", 0}, {36, "uncompress", "", 0}, {38, "zcat", "", 0},
+      {39, "uname", "", 0}, {42, "checkpc", "", 0}, {45, "pkginfo", "", 0},
+      {46, "pkgrm", "", 1}, {47, "accept", "", 1}, {48, "disable", "", 1},
+      {49, "cupsdisable", "", 1}, {50, "enable", "", 1}, {51, "cupsenable", "", 1},
+      {52, "lpadmin", "", 1}, {53, "lpfilter", "", 1}, {54, "lpsched", "", 1},
+      {55, "lpshut", "", 1}, {61, "ypcat", "", 0}, {62, "reject", "", 1}, {63, "pmadm", "", 1},
+      {64, "sacadm", "", 1}, {65, "volcheck", "", 0}, {68, "instnetpr", "", 1},
+      {69, "piomkpq", "", 0}, {72, "lsallq", "", 0}, {73, "mkque", "", 0},
+      {74, "mkquedev", "", 0}, {75, "rmque", "", 0}, {76, "rmquedev", "", 0},
+      {77, "piochdfq", "", 0}, {78, "enq", "", 0}, {79, "lsquedev", "", 0},
+      {80, "lsque", "", 0},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.index);
@@ -36,6 +52,7 @@ TEST(ComListRows, RowNumbersNamesOptionsAndWaits) {
     EXPECT_STREQ(ComList[r.index].pFlags, r.flags);
     EXPECT_EQ(ComList[r.index].iWait, r.wait);
   }
+  EXPECT_EQ(std::size(rows), 84u);   // every row before the end of the table
   EXPECT_EQ(ComList[84].pCmd, nullptr);
   for (int i = 2; i < 84; ++i) {
     SCOPED_TRACE(i);
