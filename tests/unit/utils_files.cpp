@@ -403,6 +403,27 @@ TEST_F(FilesTest, UserAndHostNames) {
   EXPECT_EQ(saved(GetHostname()), host);
 }
 
+// Without whoami in the command table the name comes from the user id:
+// "root" for 0, else "User ID:  <id>" with two blanks. Each case runs in a
+// child whose table row names a command that cannot be found.
+TEST_F(FilesTest, UserNameWithoutWhoami) {
+  struct Case { const char *what; uid_t uid; const char *expected; };
+  const Case cases[] = {{"root", 0, "root"}, {"nobody", 65534, "User ID:  65534"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EXIT(
+        {
+          ComList[CMD_WHOAMI].pPath = nullptr;
+          ComList[CMD_WHOAMI].pCmd = "tarnu-no-such-whoami";
+          if (TestCmd(CMD_WHOAMI)) exit(5);
+          if (getuid() != c.uid && (setgid(c.uid) != 0 || setuid(c.uid) != 0)) exit(2);
+          char *name = GetUserName();
+          exit(name != nullptr && strcmp(name, c.expected) == 0 ? 3 : 4);
+        },
+        testing::ExitedWithCode(3), "");
+  }
+}
+
 // ---------------------------------------------------------------- locating --
 
 TEST_F(FilesTest, FindExistingPathWalksUp) {
