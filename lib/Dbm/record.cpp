@@ -135,6 +135,17 @@ int finishUpdate(const char *name, FILE *out, int result) {
   return result;
 }
 
+// True when the stream holds a headered file ("TTDBA" first). The plain
+// operations read and write legacy records only: rewriting a headered file
+// through them would read its header as a record and drop every record
+// behind it, so they refuse it. The stream is left at its start.
+bool isHeaderedFile(FILE *f) {
+  char magic[5];
+  bool headered = fread(magic, 1, sizeof magic, f) == sizeof magic && memcmp(magic, "TTDBA", 5) == 0;
+  rewind(f);
+  return headered;
+}
+
 // Scratch record buffer from the memory manager, freed at the end of a scope.
 struct RecordBuffer : MemHolder {
   RecordBuffer() : MemHolder(GetMem(DBM_REC_BUF_SIZE)) {}
@@ -295,6 +306,10 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
   DbmEnsureDbDir();
   FILE *cur = OpenDataBase(name, "tdb", "rb", 0);
   StreamCloser curCloser{cur};
+  if (cur && isHeaderedFile(cur)) {
+    reportWriteError(name);
+    return 0;
+  }
   FILE *out = OpenNewDataBase(name);
   if (!out) return 0;
   int result = 1;
@@ -325,6 +340,10 @@ int deleteMatching(const char *name, const char *key, int prefixLen) {
   FILE *cur = OpenDataBase(name, "tdb", "rb", 0);
   if (!cur) return -1;
   StreamCloser curCloser{cur};
+  if (isHeaderedFile(cur)) {
+    reportWriteError(name);
+    return 0;
+  }
   FILE *out = OpenNewDataBase(name);
   if (!out) return -1;
   int result = PurgeRecord(name, cur, out, key, prefixLen);

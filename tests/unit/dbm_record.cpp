@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -337,6 +338,34 @@ TEST_F(RecordTest, FailedRewriteIsReported) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: Can't write to q");
   fclose(in);
   fclose(full);
+}
+
+// The plain operations know legacy records only: a headered file is left
+// whole and the change is reported as failed, not rewritten without its
+// records.
+TEST_F(RecordTest, HeaderedFileIsNotRewrittenByPlainOperations) {
+  std::string headered = header(1) + headeredRecord("k", "v");
+  struct Case {
+    const char *what;
+    std::function<int()> change;
+  } cases[] = {
+      {"put", [] { return DbmPutRecord("h", "j", "w", 1); }},
+      {"delete", [] { return DbmDeleteRecord("h", "k"); }},
+      {"prefix delete", [] { return DbmDeleteRecords("h", "k"); }},
+      {"copy", [] { return DbmCopyRecord("h", "k", "j"); }},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(dbPath("h"), headered);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.change(), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    if (std::string(c.what) != "copy") {
+      EXPECT_EQ(err, "ERROR: Can't write to h");
+    }
+    EXPECT_EQ(readFile(dbPath("h")), headered);
+    EXPECT_FALSE(exists(dbPath("h", "tdb_new")));
+  }
 }
 
 TEST_F(RecordTest, PathModeUsesTheGivenPath) {
