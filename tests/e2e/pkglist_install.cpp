@@ -83,9 +83,9 @@ std::string StatScript(const std::vector<std::string> &paths) {
 
 // A stand-in lpd that says it is LPRng, and the print-configuration tools
 // directory of such systems.
-constexpr char kLprngSystem[] =
-    "printf '#!/bin/sh\\necho \"lpd (LPRng) 3.8.28\"\\n' >/usr/sbin/lpd && chmod 755 /usr/sbin/lpd\n"
-    "mkdir -p /usr/share/printconf/util\n";
+const std::string kLprngLpd =
+    "printf '#!/bin/sh\\necho \"lpd (LPRng) 3.8.28\"\\n' >/usr/sbin/lpd && chmod 755 /usr/sbin/lpd\n";
+const std::string kLprngSystem = kLprngLpd + "mkdir -p /usr/share/printconf/util\n";
 // A running process whose name is cupsd.
 constexpr char kCupsdRunning[] = "cp /bin/sleep /tmp/cupsd && (/tmp/cupsd 600 &)\n";
 
@@ -333,6 +333,8 @@ TEST_F(PkgListInstallTest, PrintingSubsystemFileAndLprngLink) {
       {"LPRng", kLprngSystem, " LPRng ", true},
       {"LPRng with cupsd", std::string(kLprngSystem) + kCupsdRunning, " CUPS ", true},
       {"cupsd alone", kCupsdRunning, " CUPS ", false},
+      // LPRng, but no print-configuration tools directory to link into.
+      {"LPRng without printconf", kLprngLpd, " LPRng ", false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
