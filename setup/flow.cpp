@@ -134,7 +134,9 @@ int pathExists(const char *path) {
 }
 
 // A work-area parent from the command line: it loses one trailing "/", the
-// work area is "<parent>/TarnuInstall", and a missing parent is created.
+// work area is "<parent>/TarnuInstall", and a missing parent is created. A
+// lone "/" stays as it is (giving "//TarnuInstall"): cut to an empty name it
+// would name no directory, and the root could not be the parent.
 void useWorkAreaParent(const char *word) {
   char *dir = SaveStr(word);
   size_t n = strlen(dir);
