@@ -215,6 +215,7 @@ int SysCmdP(int mode, const char *fmt, ...) {
       fprintf(stderr, "%s: command line too long, not run: %.60s...\n", tag, cmd);
       if (mode == 2) exit_app(1);
     }
+    sleep(1);   // the pause follows every command, run or not
     return E2BIG;
   }
   if (reports) {
