@@ -139,6 +139,50 @@ bool readRelease(char *buf, size_t size) {
   return true;
 }
 
+// Why a word cannot go into a command line as the tokenizer gives it, or
+// null when it can.
+const char *unfitWord(const Word &w) {
+  if (w.tooLong) return "a word is too long";
+  // An escaped "\n" or "\r" would end the command line inside "sh -c".
+  if (!IsSafePkgWord(w.text)) return "a word holds a line end";
+  return nullptr;
+}
+
+// Checks the attribute pairs from pos on. The value of a first key "sed" is
+// the rest of the line as written, escapes and all, and goes to the shell
+// undecoded: only a double quote could break it there, and the caller has
+// looked for one in the whole line.
+const char *unfitPairs(const char *pos) {
+  Word w;
+  for (bool first = true; nextWord(pos, w); first = false) {
+    if (const char *why = unfitWord(w)) return why;
+    if (first && FindToken(w.text, kAttributeKeys) == kSed) return nullptr;
+  }
+  return nullptr;
+}
+
+// Checks the words of a line as processLine takes them: command words and
+// operands, then the attribute pairs. A "v" condition is taken to hold, so
+// the command it guards is checked too.
+const char *unfitLine(const char *line) {
+  const char *pos = line;
+  Word command, w;
+  if (!nextWord(pos, command)) return nullptr;
+  for (;;) {
+    if (const char *why = unfitWord(command)) return why;
+    const int word = FindToken(command.text, kCommandWords);
+    if (word == kComment || !nextWord(pos, w)) return nullptr;
+    if (const char *why = unfitWord(w)) return why;
+    if (word == kCheckPs) return nullptr;   // the rest of the line is not used
+    if (word == kDirTo || word == kRelease) {
+      if (!nextWord(pos, w)) return nullptr;
+      if (const char *why = unfitWord(w)) return why;
+    }
+    if (word != kRelease) return unfitPairs(pos);
+    if (!nextWord(pos, command)) return nullptr;
+  }
+}
+
 // Carries out one line (already joined). 1 when the user quit at "checkps".
 int processLine(const char *line, const char *pkgDir) {
   const char *pos = line;
@@ -149,18 +193,9 @@ int processLine(const char *line, const char *pkgDir) {
     refuseLine("a word holds a double quote", line);
     return 0;
   }
-  for (const char *p = line;;) {
-    Word w;
-    if (!nextWord(p, w)) break;
-    if (w.tooLong) {
-      refuseLine("a word is too long", line);
-      return 0;
-    }
-    // An escaped "\n" or "\r" would end the command line inside "sh -c".
-    if (!IsSafePkgWord(w.text)) {
-      refuseLine("a word holds a line end", line);
-      return 0;
-    }
+  if (const char *why = unfitLine(line)) {
+    refuseLine(why, line);
+    return 0;
   }
 
   for (;;) {
@@ -197,6 +232,11 @@ int processLine(const char *line, const char *pkgDir) {
         char release[sizeof(utsname::release)];
         if (!readRelease(release, sizeof release)) {
           perror(nlsSetupStrCvt(kReleaseMessage));
+          // The pairs start where the checks above saw a release and a command.
+          if (const char *why = unfitPairs(pos)) {
+            refuseLine(why, line);
+            return 0;
+          }
           ApplyPkgAttributes(entry.text, pos);
           return 0;
         }

@@ -171,7 +171,7 @@ class PkgListTest : public ::testing::Test {
 
 TEST_F(PkgListTest, CommandsAndAttributes) {
   struct Case {
-    const char *list;
+    std::string list;
     std::vector<Expect> expect;
   };
   const std::string original = "alpha\ncharlie\n";
@@ -208,6 +208,14 @@ TEST_F(PkgListTest, CommandsAndAttributes) {
        {{"{app}/tprint", Expect::Content, "blpha\nchbrlie\n"}, {"{app}/tprint", Expect::Mode, "600"}}},
       {"c tprint sed -e 's/a/x y/'   \n", {{"{app}/tprint", Expect::Content, "x ylpha\nchx yrlie\n"}}},
       {"c tprint sed\n", {{"{app}/tprint", Expect::Content, original}}},
+      // A first "sed" takes the line as written: its escapes are sed's own,
+      // and its words are not held to the length of a word.
+      {"c tprint sed -e 's/al/\\n/' -e 's/e$/\\r/'\n",
+       {{"{app}/tprint", Expect::Content, "\npha\ncharli\r\n"}}},
+      {"c tprint sed -e 's/alpha/" + std::string(300, 'x') + "/'\n",
+       {{"{app}/tprint", Expect::Content, std::string(300, 'x') + "\ncharlie\n"}}},
+      {"c tprint\nv >= 0 m tprint sed -e 's/^c/\\r/'\n",
+       {{"{app}/tprint", Expect::Content, "alpha\n\rharlie\n"}}},
       // Continued lines, also in the middle of a word.
       {"c tprint \\\nmode 700\n", {{"{app}/tprint", Expect::Mode, "700"}}},
       {"c tprint mode 7\\\n00 \\\n owner daemon\n",
@@ -266,12 +274,15 @@ TEST_F(PkgListTest, UnreadableReleaseReportsAndReadsPairs) {
   chmod((app_ + "/tprint").c_str(), 0644);
   failUname = true;
   testing::internal::CaptureStderr();
-  const int result = run("v tprint mode 700\nv >= 2.4 t never\n");
+  // The last line's pairs start at "y": "mode" then takes an escaped line end.
+  const int result = run("v tprint mode 700\nv >= 2.4 t never\nv x y z w sed mode 7\\n00\n");
   const std::string err = testing::internal::GetCapturedStderr();
   failUname = false;
   EXPECT_EQ(result, 0);
   const std::string report = "failed ts get version: " + std::string(strerror(EFAULT)) + "\n";
-  EXPECT_EQ(err, report + report);
+  EXPECT_EQ(err, report + report + report +
+                     "WARNING: package list line refused, a word holds a line end: "
+                     "v x y z w sed mode 7\\n00\n");
   check({"{app}/tprint", Expect::Mode, "700"});
   check({"{app}/never", Expect::Absent, ""});
 }
@@ -360,6 +371,11 @@ TEST_F(PkgListTest, LinesWithUnfitWordsAreRefused) {
       {"c " + std::string(300, 'x'), "a word is too long"},
       {"c tprint\\nx mode 700", "a word holds a line end"},
       {"c tprint mode 700 link a\\rb", "a word holds a line end"},
+      // Only a first "sed" takes the line as written; a later one takes a word.
+      {"c tprint mode 700 sed s/a\\nb/", "a word holds a line end"},
+      {"c tprint mode 700 sed s/a/" + std::string(300, 'x') + "/", "a word is too long"},
+      {"v >= 0 c tprint mode 7\\n00", "a word holds a line end"},
+      {"dirto fonts /x\\ny mode 700", "a word holds a line end"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.line);
