@@ -37,11 +37,26 @@ struct Word {
   bool tooLong = false;
 };
 
+// The number of characters of the word that a scan took from p up to end,
+// where it stopped: leading delimiters skipped, an escape pair counted once.
+size_t scannedWordLength(const char *p, const char *end) {
+  p += strspn(p, kWordDelims);
+  size_t n = 0;
+  while (p < end && *p != '\0' && strchr(kWordDelims, *p) == nullptr) {
+    p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
+    n++;
+  }
+  return n;
+}
+
 // Takes the next word at pos into word; false at the end of the line. A word
-// that fills the token buffer may have been cut and is flagged.
+// that fills the token buffer is flagged when the scan took more than that:
+// it was cut.
 bool nextWord(const char *&pos, Word &word) {
+  const char *start = pos;
   if (GetTokenD(pos, kWordDelims, &pos, word.text) == nullptr) return false;
-  word.tooLong = strlen(word.text) >= TOKEN_BUF_SIZE - 1;
+  constexpr size_t kMost = TOKEN_BUF_SIZE - 1;
+  word.tooLong = strlen(word.text) == kMost && scannedWordLength(start, pos) > kMost;
   return true;
 }
 

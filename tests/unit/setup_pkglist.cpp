@@ -348,6 +348,18 @@ TEST_F(PkgListTest, LongAndSplitLines) {
   clearApp();
   EXPECT_EQ(run("c tprint" + std::string(480, ' ') + "\\\n" + std::string(480, ' ') + "mode 710\n"), 0);
   check({"{app}/tprint", Expect::Mode, "710"});
+  // A word of 254 characters, the most a word may have, is whole, escaped
+  // characters counted once.
+  const std::string longest(254, 'x');
+  writeFile(work_ + "/pkg/" + longest, "long\n");
+  for (const std::string &word : {longest, std::string(253, 'x') + "\\x"}) {
+    SCOPED_TRACE(word.size());
+    clearApp();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run("c " + word + " mode 700\n"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    check({"{app}/" + longest, Expect::Mode, "700"});
+  }
 }
 
 TEST_F(PkgListTest, LineWithADoubleQuoteIsRefused) {
@@ -369,6 +381,8 @@ TEST_F(PkgListTest, LinesWithUnfitWordsAreRefused) {
   };
   const std::vector<Case> cases = {
       {"c " + std::string(300, 'x'), "a word is too long"},
+      {"c " + std::string(255, 'x'), "a word is too long"},
+      {"c " + std::string(254, 'x') + "\\x", "a word is too long"},
       {"c tprint\\nx mode 700", "a word holds a line end"},
       {"c tprint mode 700 link a\\rb", "a word holds a line end"},
       // Only a first "sed" takes the line as written; a later one takes a word.
