@@ -61,6 +61,10 @@ class CmdEnv : public ::testing::Test {
     char tmpl[] = "/tmp/tarnu-cmdtest-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
+    // Commands whose text redirects to a relative name ("a >> b") write
+    // into the temporary directory, not wherever the tests were started.
+    ASSERT_NE(getcwd(savedCwd_, sizeof savedCwd_), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
     name_ = "tarnu-test-" + std::to_string(getpid());
     my_name = const_cast<char *>(name_.c_str());
     logPath_ = "/tmp/" + name_ + ".log";
@@ -83,6 +87,7 @@ class CmdEnv : public ::testing::Test {
     my_name = savedName_;
     ResetLogRun();
     unlink(logPath_.c_str());
+    ASSERT_EQ(chdir(savedCwd_), 0);
     const std::string cmd = "rm -rf '" + dir_ + "'";
     ASSERT_EQ(system(cmd.c_str()), 0);
   }
@@ -113,6 +118,7 @@ class CmdEnv : public ::testing::Test {
   std::string dir_, name_, logPath_;
 
  private:
+  char savedCwd_[4096] = {};
   char *savedPaths_[SYSCMD_ROWS] = {};
   int32_t savedWaits_[SYSCMD_ROWS] = {};
   char *savedFull_ = nullptr;
