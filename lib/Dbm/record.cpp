@@ -152,6 +152,21 @@ struct RecordBuffer : MemHolder {
   char *buf() const { return str(); }
 };
 
+// The current file of a database opened for reading, with a record buffer
+// for the walk; both are released at the end of the scope.
+class RecordReader {
+ public:
+  explicit RecordReader(const char *name) : in_{OpenDataBase(name, "tdb", "rb", 0)} {}
+  bool ok() const { return in_.f != nullptr && rb_.buf() != nullptr; }
+  // Reads the next record into buf(); 0 at the end or at a damaged record.
+  int next() { return GetData(in_.f, rb_.buf()); }
+  char *buf() const { return rb_.buf(); }
+
+ private:
+  StreamCloser in_;
+  RecordBuffer rb_;
+};
+
 }  // namespace
 
 // ------------------------------------------------------------- the chain --
@@ -365,13 +380,10 @@ int DbmDeleteRecords(const char *name, const char *prefix) {
 
 int DbmGetRecord(const char *name, const char *key, void *dst) {
   if (!name || !key || !dst) return 0;
-  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
-  if (!in) return 0;
-  StreamCloser closer{in};
-  RecordBuffer rb;
-  char *buf = rb.buf();
-  if (!buf) return 0;
-  while (GetData(in, buf)) {
+  RecordReader reader(name);
+  if (!reader.ok()) return 0;
+  char *buf = reader.buf();
+  while (reader.next()) {
     if (!keyMatches(buf, key)) continue;
     int n = recValueLen(buf);
     memcpy(dst, recValue(buf), static_cast<size_t>(n));
@@ -382,13 +394,10 @@ int DbmGetRecord(const char *name, const char *key, void *dst) {
 
 int DbmGetNextRecord(const char *name, void *dst) {
   if (!name || !dst) return 0;
-  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
-  if (!in) return 0;
-  StreamCloser closer{in};
-  RecordBuffer rb;
-  char *buf = rb.buf();
-  if (!buf) return 0;
-  for (int i = 0; GetData(in, buf); ++i) {
+  RecordReader reader(name);
+  if (!reader.ok()) return 0;
+  char *buf = reader.buf();
+  for (int i = 0; reader.next(); ++i) {
     if (i < Ent2Get) continue;
     int n = recValueLen(buf);
     memcpy(dst, recValue(buf), static_cast<size_t>(n));
@@ -400,28 +409,22 @@ int DbmGetNextRecord(const char *name, void *dst) {
 
 int DbmGetRecordSize(const char *name, const char *key) {
   if (!name || !key) return 0;
-  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
-  if (!in) return 0;
-  StreamCloser closer{in};
-  RecordBuffer rb;
-  char *buf = rb.buf();
-  if (!buf) return 0;
-  while (GetData(in, buf))
+  RecordReader reader(name);
+  if (!reader.ok()) return 0;
+  char *buf = reader.buf();
+  while (reader.next())
     if (keyMatches(buf, key)) return recValueLen(buf);
   return 0;
 }
 
 char *DbmGetRecordList(const char *name, const char *sep, const char *close) {
   if (!name) return nullptr;
-  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
-  if (!in) return nullptr;
-  StreamCloser closer{in};
-  RecordBuffer rb;
-  char *buf = rb.buf();
-  if (!buf) return nullptr;
+  RecordReader reader(name);
+  if (!reader.ok()) return nullptr;
+  char *buf = reader.buf();
   TextBuilder text;
   bool seen = false;
-  while (GetData(in, buf)) {
+  while (reader.next()) {
     seen = true;
     if (sep) text.append(sep);
     text.append(recKey(buf), strnlen(recKey(buf), static_cast<size_t>(recKeyLen(buf))));
@@ -487,15 +490,12 @@ int DbmCopyRecord(const char *name, const char *srcKey, const char *dstKey) {
 
 DbmLink *DbmGetDbLinkList(const char *name, const char *substr) {
   if (!name || !substr) return nullptr;
-  FILE *in = OpenDataBase(name, "tdb", "rb", 0);
-  if (!in) return nullptr;
-  StreamCloser closer{in};
-  RecordBuffer rb;
-  char *buf = rb.buf();
-  if (!buf) return nullptr;
+  RecordReader reader(name);
+  if (!reader.ok()) return nullptr;
+  char *buf = reader.buf();
   DbmLink *first = nullptr, *last = nullptr;
   size_t subLen = strlen(substr);
-  while (GetData(in, buf)) {
+  while (reader.next()) {
     int k = recKeyLen(buf);
     size_t keyText = strnlen(recKey(buf), static_cast<size_t>(k));
     if (subLen && !memmem(recKey(buf), keyText, substr, subLen)) continue;
