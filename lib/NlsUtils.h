@@ -13,9 +13,8 @@
 #include <cstdio>
 
 #include "Dbm.h"
+#include "TextMenuTypes.h"
 #include "utils.h"
-
-struct TextMenuItem;
 
 constexpr int NLS_STRBUF_SIZE = 2048;    // value buffer of NlsFetchString
 constexpr int NLS_TMPKEY_SIZE = 64;      // last redirect target

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "MemMgr.h"
-#include "TextMenu.h"
+#include "TextMenuTypes.h"
 
 namespace {
 
