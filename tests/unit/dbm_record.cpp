@@ -55,7 +55,9 @@ TEST_F(RecordTest, LegacyRecordIsSevenBytes) {
   EXPECT_FALSE(exists(dbPath("que", "tdb_new")));
   struct stat st;
   ASSERT_EQ(stat(dbPath("que").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 }
 
 TEST_F(RecordTest, PutTwiceKeepsOneRecordAtTheEnd) {
@@ -299,6 +301,116 @@ TEST_F(RecordTest, ForeignByteOrderLegacyIsReadSafely) {
   char out[4];
   EXPECT_EQ(DbmGetRecord("be", "k", out), 0);
   EXPECT_EQ(DbmGetRecordList("be", ",", ""), nullptr);
+}
+
+// A damaged, unreadable or non-regular current file is never replaced:
+// every change is refused with the reason and the path, the file unchanged.
+TEST_F(RecordTest, DamagedOrUnusableFilesAreNotRewritten) {
+  std::string many;
+  for (int i = 0; i < 300; ++i) many += legacyRecord("k" + std::to_string(1000 + i), "v");
+  std::string damaged = many;
+  damaged[1500] = static_cast<char>(0xF0);  // record 150's length beyond any record
+  damaged[1501] = static_cast<char>(0xFF);
+  struct Case {
+    const char *what;
+    std::string bytes;  // empty: made below
+    std::string why;
+  } cases[] = {
+      {"one damaged length", damaged, "damaged record file"},
+      {"a text file", textBytes(), "damaged record file"},
+      {"random bytes", randomBytes(), "damaged record file"},
+      {"a FIFO", "", "not a regular file"},
+      {"a directory", "", "Is a directory"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dbPath("d"));
+    std::filesystem::create_directories(dir_ + "/db");
+    if (!c.bytes.empty()) {
+      writeFile(dbPath("d"), c.bytes);
+    } else if (c.why == "not a regular file") {
+      ASSERT_EQ(mkfifo(dbPath("d").c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_directory(dbPath("d"));
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DbmPutRecord("d", "new", "x", 1), 0);
+    EXPECT_EQ(DbmDeleteRecord("d", "k1000"), 0);
+    EXPECT_EQ(DbmDeleteRecords("d", "k"), 0);
+    std::string line = refusal(c.why, dbPath("d"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), line + line + line);
+    if (!c.bytes.empty()) {
+      EXPECT_EQ(readFile(dbPath("d")), c.bytes);
+    }
+  }
+  EXPECT_EQ(std::filesystem::status(dbPath("d")).type(), std::filesystem::file_type::directory);
+}
+
+// A file the user may not read is not taken as empty and replaced, even in
+// a directory everyone may write.
+TEST_F(RecordTest, UnreadableFileIsNotReplaced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  std::string bytes = legacyRecord("a", "1") + legacyRecord("b", "2");
+  writeFile(dbPath("d"), bytes);
+  ASSERT_EQ(chmod(dbPath("d").c_str(), 0600), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(chmod((dir_ + "/db").c_str(), 0777), 0);
+  EXPECT_EXIT(
+      {
+        DbmOpenAttempts = 1;
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(9);
+        DbTHandle *h = DbTOpen("d", 0);
+        _exit(DbmPutRecord("d", "c", "3", 1) + DbmDeleteRecord("d", "a") + DbmTPutRecord(h, "c", "3", 1));
+      },
+      testing::ExitedWithCode(0), "ERROR: Permission denied, not written: .*/db/d.tdb\n(.|\n)*Permission denied");
+  EXPECT_EQ(readFile(dbPath("d")), bytes);
+}
+
+// A path longer than the file queries take would make the file look
+// missing; it is refused and nothing is written.
+TEST_F(RecordTest, OverlongPathIsRefused) {
+  std::string base = dir_;
+  while (base.size() < DBM_PATH_SIZE) base += "/" + std::string(60, 'p');
+  std::string bytes = legacyRecord("a", "1");
+  writeFile(base + "/db/q.tdb", bytes);
+  pToolPath = base.data();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(DbmPutRecord("q", "c", "3", 1), 0);
+  DbTHandle *h = DbTOpen("q", 0);
+  EXPECT_EQ(DbmTPutRecord(h, "c", "3", 1), 0);
+  DbTClose(h);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("File name too long, not written"), std::string::npos);
+  EXPECT_EQ(readFile(base + "/db/q.tdb"), bytes);
+  EXPECT_FALSE(exists(base + "/db/q.tdb_new"));
+}
+
+// A rewrite, plain or typed, keeps the mode, owner and group of the file it
+// replaces; a new file gets 0666 less the umask.
+TEST_F(RecordTest, RewriteKeepsModeAndOwner) {
+  bool root = geteuid() == 0;
+  for (bool typed : {false, true}) {
+    SCOPED_TRACE(typed ? "typed" : "plain");
+    std::filesystem::remove_all(dir_ + "/db");
+    mode_t old = umask(027);
+    DbTHandle *h = DbTOpen("q", 0);
+    ASSERT_EQ(typed ? DbmTPutRecord(h, "a", "1", 1) : DbmPutRecord("q", "a", "1", 1), 1);
+    umask(old);
+    struct stat st;
+    ASSERT_EQ(stat(dbPath("q").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(chmod(dbPath("q").c_str(), 0604), 0);
+    if (root) {
+      ASSERT_EQ(chown(dbPath("q").c_str(), 65534, 65533), 0);
+    }
+    ASSERT_EQ(typed ? DbmTPutRecord(h, "b", "2", 1) : DbmPutRecord("q", "b", "2", 1), 1);
+    DbTClose(h);
+    ASSERT_EQ(stat(dbPath("q").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    if (root) {
+      EXPECT_EQ(st.st_uid, 65534u);
+      EXPECT_EQ(st.st_gid, 65533u);
+    }
+  }
 }
 
 // A link planted at the new file's name is removed, not written through.
