@@ -3,6 +3,7 @@
 #include "dbm_fixture.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <vector>
@@ -146,6 +147,72 @@ TEST_F(ToolTest, DatabaseByName) {
   EXPECT_FALSE(exists(dir_ + "/db"));
 }
 
+// A file that is missing, damaged or no file at all is reported with a
+// non-zero status, never listed as an empty database; what a damaged file
+// holds before its damage is still shown.
+TEST_F(ToolTest, UnusableFilesAreReported) {
+  std::string good = header(2) + headeredRecord("a", "1") + headeredRecord("b", "2");
+  writeFile(dir_ + "/bad.tdb", good + B({0x7F, 0x00, 0x00, 0x02}));
+  std::filesystem::create_directories(dir_ + "/dir.tdb");
+  std::filesystem::create_symlink("/dev/null", dir_ + "/dev.tdb");
+  struct Case {
+    std::vector<std::string> args;
+    std::string out, err;
+  } cases[] = {
+      {{"--file", dir_ + "/none.tdb", "list"}, "", "none.tdb: no such database file"},
+      {{"--file", dir_ + "/none.tdb", "export"}, "", "none.tdb: no such database file"},
+      {{"--file", dir_ + "/dir.tdb", "list"}, "", "dir.tdb: a directory, not a database file"},
+      {{"--file", dir_ + "/dir.tdb", "put", "k", "v"}, "", "dir.tdb: a directory, not a database file"},
+      {{"--file", dir_ + "/dev.tdb", "get", "k"}, "", "dev.tdb: a device, not a database file"},
+      {{"--file", dir_ + "/bad.tdb", "list"}, "a\nb\n", "bad.tdb: damaged record file: nothing after byte 30"},
+      {{"--file", dir_ + "/bad.tdb", "get", "z"}, "", "bad.tdb: damaged record file"},
+      {{"--file", dir_ + "/bad.tdb", "put", "k", "v"}, "",
+       "ERROR: damaged record file, not written: " + dir_ + "/bad.tdb"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.err);
+    Result r = run(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(readFile(dir_ + "/bad.tdb").size(), good.size() + 4);
+}
+
+// repair keeps the readable records under the file's own mode and moves
+// the original aside; a sound file is left alone.
+TEST_F(ToolTest, RepairKeepsReadableRecords) {
+  std::string file = dir_ + "/r.tdb";
+  std::string original = header(3) + headeredRecord("a", "1") + headeredRecord("b", "2") + B({0x00, 0x40, 0x00});
+  writeFile(file, original);
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  Result r = run({"repair", file});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(file + ".damaged"), original);
+  Result list = run({"--file", file, "list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "a\nb\n");
+  EXPECT_EQ(readFile(file).substr(0, 8), std::string("TTDBAA2\0", 8));
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  r = run({"--file", file, "repair"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("not damaged"), std::string::npos);
+}
+
+// A database made by import is 0644 whatever the umask.
+TEST_F(ToolTest, ImportMakesReadOnlyForOthers) {
+  writeFile(dir_ + "/src.txt", "k\tv\n");
+  mode_t old = umask(0);
+  Result r = run({"--file", dir_ + "/c.tdb", "import", dir_ + "/src.txt"});
+  umask(old);
+  ASSERT_EQ(r.status, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/c.tdb").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
 TEST_F(ToolTest, ErrorsExitNonZero) {
   std::string path = dir_ + "/e.tdb";
   writeFile(dir_ + "/notab.txt", "a\t1\nkey without tab\n");
@@ -162,8 +229,8 @@ TEST_F(ToolTest, ErrorsExitNonZero) {
       {{"--file", path, "import", dir_ + "/empty.txt"}, 1, "an empty value cannot be stored"},
       {{"--file", path, "import", dir_ + "/trail.txt"}, 1, "a backslash at the end of a field"},
       {{"--file", path, "import", dir_ + "/missing.txt"}, 1, "cannot open"},
-      {{"--file", path, "get", "absent"}, 3, "no record absent"},
-      {{"--file", path, "delete", "absent"}, 3, "no record absent"},
+      {{"--file", path, "get", "absent"}, 2, "e.tdb: no such database file"},
+      {{"--file", path, "delete", "absent"}, 2, "e.tdb: no such database file"},
       {{"--file", path, "frobnicate"}, 1, "unknown command frobnicate"},
       {{"--file", path, "put", "k"}, 1, "put takes 2 to 2 arguments"},
       {{"--file", path, "put", "k", ""}, 1, "an empty value cannot be stored"},
