@@ -525,8 +525,14 @@ void DumpDbm(const char *name) {
   if (!name) return;
   char path[PATH_BUF];
   if (snprintf(path, sizeof path, "%s.db", name) >= static_cast<int>(sizeof path)) return;
-  FILE *in = OpenFile(nullptr, path, "rb", 1);
-  if (!in) return;
+  // Only a regular file, and a FIFO does not block the dump.
+  FdHandle fd(OpenCheckedFile(path, O_RDONLY, 0, 0));
+  FILE *in = fd ? fdopen(fd.get(), "rb") : nullptr;
+  if (!in) {
+    fprintf(stderr, "ERROR: can't open file, %s\n", path);
+    return;
+  }
+  fd.release();
   StreamCloser closer{in};
   RecordBuffer rb;
   char *buf = rb.buf();
