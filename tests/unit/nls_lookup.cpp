@@ -44,6 +44,20 @@ class LookupTest : public NlsTest {
   std::string long3000_;
 };
 
+// What Nlsfprintf prints for a message with two arguments.
+template <typename A, typename B>
+std::string printed(DbTHandle *db, int set, int number, A a, B b) {
+  char *mem = nullptr;
+  size_t len = 0;
+  FILE *f = open_memstream(&mem, &len);
+  if (f == nullptr) return "<no stream>";
+  Nlsfprintf(f, db, set, number, a, b);
+  fclose(f);
+  std::string out(mem, len);
+  free(mem);
+  return out;
+}
+
 // ------------------------------------------------------------ fetch modes --
 
 TEST_F(LookupTest, NumericModesWithoutOutputBuffer) {
@@ -192,14 +206,7 @@ TEST_F(LookupTest, FormattedMessages) {
     Nlssprintf(NlsBuf, c.db, c.set, c.number, 1, 8);
     EXPECT_EQ(std::string(NlsBuf), c.want);
 
-    char *mem = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&mem, &len);
-    ASSERT_NE(f, nullptr);
-    Nlsfprintf(f, c.db, c.set, c.number, 1, 8);
-    fclose(f);
-    EXPECT_EQ(std::string(mem, len), c.want);
-    free(mem);
+    EXPECT_EQ(printed(c.db, c.set, c.number, 1, 8), c.want);
   }
 }
 
@@ -232,14 +239,7 @@ TEST_F(NlsTest, TranslatedFormatsFollowTheEnglishText) {
     int number = atoi(c.key + 3);
     Nlssprintf(NlsBuf, de, 30, number, "x", 3);
     EXPECT_STREQ(NlsBuf, c.want);
-    char *mem = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&mem, &len);
-    ASSERT_NE(f, nullptr);
-    Nlsfprintf(f, de, 30, number, "x", 3);
-    fclose(f);
-    EXPECT_EQ(std::string(mem, len), c.want);
-    free(mem);
+    EXPECT_EQ(printed(de, 30, number, "x", 3), c.want);
   }
   DbTClose(de);
   // The English catalogue's own %n is not honoured either.
