@@ -147,70 +147,56 @@ TEST_F(ToolTest, DatabaseByName) {
   EXPECT_FALSE(exists(dir_ + "/db"));
 }
 
-// A file that is missing, damaged or no file at all is reported with a
-// non-zero status, never listed as an empty database; what a damaged file
-// holds before its damage is still shown.
+// A file that is missing, damaged or no file at all is reported with
+// status 2, never listed as an empty database; a damaged file's readable
+// records are still shown, and it is not written.
 TEST_F(ToolTest, UnusableFilesAreReported) {
-  std::string good = header(2) + headeredRecord("a", "1") + headeredRecord("b", "2");
-  writeFile(dir_ + "/bad.tdb", good + B({0x7F, 0x00, 0x00, 0x02}));
+  std::string bad = header(2) + headeredRecord("a", "1") + B({0x7F, 0x00, 0x00, 0x02});
+  writeFile(dir_ + "/bad.tdb", bad);
   std::filesystem::create_directories(dir_ + "/dir.tdb");
   std::filesystem::create_symlink("/dev/null", dir_ + "/dev.tdb");
   struct Case {
-    std::vector<std::string> args;
-    std::string out, err;
+    std::string file, command, out, err;
   } cases[] = {
-      {{"--file", dir_ + "/none.tdb", "list"}, "", "none.tdb: no such database file"},
-      {{"--file", dir_ + "/none.tdb", "export"}, "", "none.tdb: no such database file"},
-      {{"--file", dir_ + "/dir.tdb", "list"}, "", "dir.tdb: a directory, not a database file"},
-      {{"--file", dir_ + "/dir.tdb", "put", "k", "v"}, "", "dir.tdb: a directory, not a database file"},
-      {{"--file", dir_ + "/dev.tdb", "get", "k"}, "", "dev.tdb: a device, not a database file"},
-      {{"--file", dir_ + "/bad.tdb", "list"}, "a\nb\n", "bad.tdb: damaged record file: nothing after byte 30"},
-      {{"--file", dir_ + "/bad.tdb", "get", "z"}, "", "bad.tdb: damaged record file"},
-      {{"--file", dir_ + "/bad.tdb", "put", "k", "v"}, "",
-       "ERROR: damaged record file, not written: " + dir_ + "/bad.tdb"},
+      {"none.tdb", "list", "", "none.tdb: no such database file"},
+      {"dir.tdb", "list", "", "dir.tdb: a directory, not a database file"},
+      {"dev.tdb", "list", "", "dev.tdb: a device, not a database file"},
+      {"bad.tdb", "list", "a\n", "bad.tdb: damaged record file: nothing after byte 23"},
+      {"bad.tdb", "put", "", "ERROR: damaged record file, not written: " + dir_ + "/bad.tdb"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.err);
-    Result r = run(c.args);
+    std::vector<std::string> args{"--file", dir_ + "/" + c.file, c.command};
+    if (c.command == "put") args.insert(args.end(), {"k", "v"});
+    Result r = run(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, c.out);
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
-  EXPECT_EQ(readFile(dir_ + "/bad.tdb").size(), good.size() + 4);
+  EXPECT_EQ(readFile(dir_ + "/bad.tdb"), bad);
 }
 
-// repair keeps the readable records under the file's own mode and moves
-// the original aside; a sound file is left alone.
-TEST_F(ToolTest, RepairKeepsReadableRecords) {
+// repair keeps the readable records under the file's own mode and the
+// original as FILE.damaged; a database import makes is 0644 whatever the
+// umask.
+TEST_F(ToolTest, RepairAndImportModes) {
   std::string file = dir_ + "/r.tdb";
   std::string original = header(3) + headeredRecord("a", "1") + headeredRecord("b", "2") + B({0x00, 0x40, 0x00});
   writeFile(file, original);
   ASSERT_EQ(chmod(file.c_str(), 0640), 0);
-  Result r = run({"repair", file});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(run({"repair", file}).status, 0);
   EXPECT_EQ(readFile(file + ".damaged"), original);
-  Result list = run({"--file", file, "list"});
-  EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, "a\nb\n");
   EXPECT_EQ(readFile(file).substr(0, 8), std::string("TTDBAA2\0", 8));
-  struct stat st;
-  ASSERT_EQ(stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  r = run({"--file", file, "repair"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("not damaged"), std::string::npos);
-}
-
-// A database made by import is 0644 whatever the umask.
-TEST_F(ToolTest, ImportMakesReadOnlyForOthers) {
+  EXPECT_EQ(run({"--file", file, "list"}).out, "a\nb\n");
   writeFile(dir_ + "/src.txt", "k\tv\n");
   mode_t old = umask(0);
-  Result r = run({"--file", dir_ + "/c.tdb", "import", dir_ + "/src.txt"});
+  EXPECT_EQ(run({"--file", dir_ + "/c.tdb", "import", dir_ + "/src.txt"}).status, 0);
   umask(old);
-  ASSERT_EQ(r.status, 0) << r.err;
-  struct stat st;
-  ASSERT_EQ(stat((dir_ + "/c.tdb").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  for (auto [path, mode] : {std::pair{file, 0640u}, std::pair{dir_ + "/c.tdb", 0644u}}) {
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << path;
+  }
 }
 
 TEST_F(ToolTest, ErrorsExitNonZero) {

