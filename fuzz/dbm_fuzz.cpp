@@ -78,6 +78,10 @@ void readTyped(const std::string &key) {
       firstKey.assign(kb, strnlen(kb, e.keyLen));
     }
   }
+  // A sound image is the whole file: no damage is cut away unnoticed.
+  if (h->fault == DBM_FAULT_NONE && h->type != DBT_TYPE_NONE &&
+      h->length != static_cast<int>(std::filesystem::file_size(dbFile)))
+    abort();
   MemHolder all(DbmTGetRecordList(h, ",", ";"));
   MemHolder some(DbmTGetRecordListS(h, "a,k", " ", "."));
   DbmFreeDbLinkList(DbmTGetDbLinkList(h, ""));

@@ -10,6 +10,7 @@
 // The plain operations write legacy files; the typed layer keeps the format
 // of the file it loaded and writes headered files for new databases.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -26,6 +27,9 @@ extern int Ent2Get;
 // The bytes 01 02 03 04 00: read as a 32-bit integer they give 0x01020304
 // only on a big-endian machine.
 extern const unsigned char TLBuf[5];
+// Attempts, one second apart, to open or read an existing database file
+// before it is taken as unreadable (10; tools and tests may lower it).
+extern int DbmOpenAttempts;
 
 // ------------------------------------------------------------- constants --
 constexpr int DBM_REC_BUF_SIZE = 65536;     // the record buffer of GetData/PutData
@@ -38,6 +42,12 @@ constexpr int DBT_NO_WRITE = 4;             // open flag: never write after a ch
 constexpr int DBT_TYPE_NONE = 0;            // nothing loaded yet (written headered)
 constexpr int DBT_TYPE_LEGACY = 1;          // legacy file, host-order records
 constexpr int DBT_TYPE_HEADERED = 2;        // "TTDBAA" file, big-endian records
+constexpr int DBM_PATH_SIZE = 256;          // a database file's path: at most 255 characters
+// What keeps a database file from being rewritten (DbTHandle.fault); a
+// positive fault is the errno of a file that could not be read.
+constexpr int DBM_FAULT_NONE = 0;
+constexpr int DBM_FAULT_DAMAGED = -1;       // records that do not fit, or not a record file
+constexpr int DBM_FAULT_NOT_REGULAR = -2;   // a FIFO, a device or a socket at the path
 
 // One node of a record link list (DbmGetDbLinkList, DbmTGetDbLinkList).
 struct DbmLink {
@@ -66,6 +76,9 @@ struct DbTHandle {
   int imageSize;
   long mtimeNsec;
   unsigned long inode;
+  // Why the file at the handle's path must not be replaced by the image
+  // (DBM_FAULT_*, or the errno of a failed read); set at every load.
+  int fault;
 };
 
 // One step of a walk over a typed image (WalkDbTRecords).
@@ -82,10 +95,13 @@ extern char *pMem;
 
 // ------------------------------------------------------- record files --
 void DbmSetV4DriverPathHandling();
-// Opens N.ext ("tdb" or "tdb_new") with up to 10 attempts one second apart;
-// null at once when the file does not exist.
+// Opens N.ext ("tdb" or "tdb_new") with up to DbmOpenAttempts attempts one
+// second apart, never blocked by a FIFO and only a regular file; null at
+// once when the file does not exist.
 FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int errMode);
-// Creates the new file "N.tdb_new" afresh and opens it for writing.
+// Creates the new file "N.tdb_new" afresh and opens it for writing. It gets
+// the mode, owner and group of the current file, or 0666 less the umask
+// when there is none.
 FILE *OpenNewDataBase(const char *name);
 // Flushes the file N.fromExt to disk and moves it over N.toExt; 1 on success.
 int RenameDataBase(const char *name, const char *fromExt, const char *toExt);
@@ -94,6 +110,8 @@ int PutData(FILE *out, char *buf);
 // Reads one record into buf (DBM_REC_BUF_SIZE bytes) and decodes it; 0 at the
 // end of the file and at a damaged record.
 int GetData(FILE *in, char *buf);
+// Copies the records that do not match; 0 after a write error and at a
+// damaged record, which stops the copy.
 int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int prefixLen);
 int DbmPutRecord(const char *name, const char *key, const void *value, int len);
 void DbmCreate();
@@ -128,7 +146,7 @@ void DbTSetDbType(DbTHandle *h, int type);
 void DbmTPutData(DbTHandle *h, const void *src, int n);
 void DbmTGetData(DbTHandle *h, void *dst, int n);
 // Step 0 starts a walk, any other step continues it; null at the end or at a
-// damaged record (the image is then cut before it).
+// damaged record (the image is then cut before it and marked damaged).
 DbTWalk *WalkDbTRecords(DbTHandle *h, DbTWalk *entry, int step);
 int FindTRecord(DbTHandle *h, const char *key, DbTWalk *entry);
 int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen);
@@ -157,3 +175,15 @@ void DbmDecodeChain(char *p, int n);
 int DbmIsBigEndian();
 // Creates "./db" with mode 777 when the current directory has no entry "db".
 void DbmEnsureDbDir();
+// The text of a fault: "damaged record file", "not a regular file" or the
+// system's error text.
+const char *DbmFaultText(int fault);
+// Reports on standard error that the file at path was not written, and why:
+// "ERROR: <fault text>, not written: <path>".
+void DbmReportRefusal(const char *path, int fault);
+// The path a typed handle of this name is read from; 0 when it does not fit
+// DBM_PATH_SIZE.
+int DbTPath(const char *name, char *out, size_t size);
+// 1 when the handle's image may replace its file; otherwise reports the
+// refusal and gives 0.
+int DbTWritable(DbTHandle *h);

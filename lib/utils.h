@@ -125,6 +125,16 @@ int GetFileLine();
 int GetFileTextLine(const char *delims);
 void CloseInputFile();
 
+// Opens path with open's flags (mode for a file it creates) without letting
+// a FIFO or a device block the open, and keeps the descriptor only for a
+// regular file; -1 with errno otherwise (EISDIR for a directory, EINVAL for
+// another kind). With own set, the rule for files written in shared
+// directories holds as well: a link in the last component is not followed
+// (ELOOP) and the file must be the effective user's with a single name
+// (EPERM). O_TRUNC is applied only after these checks. The descriptor is
+// blocking and close-on-exec.
+int OpenCheckedFile(const char *path, int flags, unsigned mode, int own);
+
 int GetFileContent(const char *path, const char *name);
 int GetFileContentR(const char *path, const char *name, char *buf, int size);
 char *GetSavedFileContent(const char *dir, const char *name);

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "DbmScope.h"
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "utils.h"
@@ -28,6 +29,7 @@ char *pToolPath = nullptr;
 unsigned char DbmV4DriverPathHandling = 0;
 int Ent2Get = 0;
 const unsigned char TLBuf[5] = {1, 2, 3, 4, 0};
+int DbmOpenAttempts = 10;
 
 namespace {
 
@@ -36,7 +38,6 @@ using dbm_detail::StreamCloser;
 using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
-constexpr int OPEN_ATTEMPTS = 10;
 
 // The new file this process created last, so that the move takes exactly
 // that file and not one another writer put in its place meanwhile.
@@ -49,7 +50,9 @@ struct NewFileId {
 NewFileId lastNewFile;
 
 // The path of database N with extension ext ("tdb" or "tdb_new"); 0 when the
-// name is null or the path does not fit.
+// name is null or the path does not fit. The current file's path must fit
+// DBM_PATH_SIZE, the buffers of the file queries that decide whether it
+// exists: a longer one would look missing and be replaced.
 int buildDbPath(char *out, size_t size, const char *name, const char *ext) {
   if (!name || !ext) return 0;
   int n;
@@ -58,7 +61,50 @@ int buildDbPath(char *out, size_t size, const char *name, const char *ext) {
                                 : snprintf(out, size, "%s_new", name);
   else
     n = snprintf(out, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, ext);
-  return n >= 0 && static_cast<size_t>(n) < size;
+  if (n < 0 || static_cast<size_t>(n) >= size) return 0;
+  if (strcmp(ext, "tdb") == 0 && n >= DBM_PATH_SIZE) return 0;
+  return 1;
+}
+
+// The database's current file (extension "tdb") for reading: null with
+// *fault 0 when there is none, null with the fault when one exists but
+// cannot be read (after DbmOpenAttempts tries for a failure that may pass).
+FILE *openCurrentFile(const char *name, const char *mode, int errMode, int *fault) {
+  char path[PATH_BUF];
+  *fault = DBM_FAULT_NONE;
+  if (!buildDbPath(path, sizeof path, name, "tdb")) {
+    *fault = ENAMETOOLONG;
+    return nullptr;
+  }
+  if (!FindFile(nullptr, path)) return nullptr;
+  int flags = strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+  if (mode[0] == 'w') flags |= O_TRUNC;
+  if (mode[0] == 'a') flags |= O_APPEND;
+  for (int attempt = 1;; ++attempt) {
+    FILE *f = nullptr;
+    FdHandle fd(OpenCheckedFile(path, flags, 0666, 0));
+    if (fd && (f = fdopen(fd.get(), mode)) != nullptr) {
+      fd.release();
+      return f;
+    }
+    int err = errno;
+    if (errMode == 1) fprintf(stderr, "ERROR: can't open file, %s\n", path);
+    // Gone meanwhile: missing. Not a regular file: that will not pass.
+    *fault = err == ENOENT ? DBM_FAULT_NONE : err == EINVAL ? DBM_FAULT_NOT_REGULAR : err;
+    if (err == ENOENT || err == EISDIR || err == EINVAL || attempt >= DbmOpenAttempts) return nullptr;
+    sleep(1);
+  }
+}
+
+// Opens the current file for an update: 1 with *cur set (null when there is
+// none yet), or 0 after reporting why the file must not be replaced.
+int openForUpdate(const char *name, FILE **cur) {
+  int fault;
+  *cur = openCurrentFile(name, "rb", 0, &fault);
+  if (fault == DBM_FAULT_NONE) return 1;
+  char path[PATH_BUF];
+  DbmReportRefusal(buildDbPath(path, sizeof path, name, "tdb") ? path : name, fault);
+  return 0;
 }
 
 // The directory part of a path ("." when it has none).
@@ -112,6 +158,15 @@ bool prefixMatches(const char *buf, const char *key, int p) {
   return recKeyLen(buf) >= p && memcmp(recKey(buf), key, p) == 0;
 }
 
+// Takes the status of the file it replaces over to a new file: owner and
+// group where we may give them, then the mode.
+void keepStatus(int fd, const char *current) {
+  struct stat st;
+  if (stat(current, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+  fchmod(fd, st.st_mode & 07777);
+}
+
 // Flushes and closes a stream written by an update; 1 when every byte got out.
 int closeWritten(FILE *f) {
   int ok = fflush(f) == 0 && !ferror(f);
@@ -146,6 +201,22 @@ bool isHeaderedFile(FILE *f) {
   return headered;
 }
 
+enum class ReadResult { Record, End, Damaged };
+
+// One record into buf, decoded: a record, the clean end of the file, or
+// damage (a record cut short, a length beyond the buffer or below its key
+// field, a key that does not lie within its record).
+ReadResult readRecord(FILE *in, char *buf) {
+  size_t got = fread(buf, 1, 2, in);
+  if (got == 0 && !ferror(in)) return ReadResult::End;
+  if (got != 2) return ReadResult::Damaged;
+  int len = recLen(buf);
+  if (len < 2 || len > DBM_MAX_PAYLOAD) return ReadResult::Damaged;
+  if (fread(buf + 2, 1, static_cast<size_t>(len), in) != static_cast<size_t>(len)) return ReadResult::Damaged;
+  DbmDecodeChain(buf + 2, len);
+  return recKeyLen(buf) + 2 <= len ? ReadResult::Record : ReadResult::Damaged;
+}
+
 // Scratch record buffer from the memory manager, freed at the end of a scope.
 struct RecordBuffer : MemHolder {
   RecordBuffer() : MemHolder(GetMem(DBM_REC_BUF_SIZE)) {}
@@ -156,13 +227,14 @@ struct RecordBuffer : MemHolder {
 // for the walk; both are released at the end of the scope.
 class RecordReader {
  public:
-  explicit RecordReader(const char *name) : in_{OpenDataBase(name, "tdb", "rb", 0)} {}
+  explicit RecordReader(const char *name) : in_{openCurrentFile(name, "rb", 0, &fault_)} {}
   bool ok() const { return in_.f != nullptr && rb_.buf() != nullptr; }
   // Reads the next record into buf(); 0 at the end or at a damaged record.
   int next() { return GetData(in_.f, rb_.buf()); }
   char *buf() const { return rb_.buf(); }
 
  private:
+  int fault_ = DBM_FAULT_NONE;
   StreamCloser in_;
   RecordBuffer rb_;
 };
@@ -190,42 +262,55 @@ void DbmEnsureDbDir() {
   if (mkdir("db", 0777) == 0) chmod("db", 0777);
 }
 
+const char *DbmFaultText(int fault) {
+  if (fault == DBM_FAULT_DAMAGED) return "damaged record file";
+  if (fault == DBM_FAULT_NOT_REGULAR) return "not a regular file";
+  return strerror(fault);
+}
+
+void DbmReportRefusal(const char *path, int fault) {
+  fprintf(stderr, "ERROR: %s, not written: %s\n", DbmFaultText(fault), path);
+}
+
 // ------------------------------------------------------ files and paths --
 
 void DbmSetV4DriverPathHandling() { DbmV4DriverPathHandling = 1; }
 
 FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int errMode) {
-  char path[PATH_BUF];
-  if (!mode || !buildDbPath(path, sizeof path, name, ext)) return nullptr;
-  if (!FindFile(nullptr, path)) return nullptr;
-  for (int attempt = 1;; ++attempt) {
-    FILE *f = OpenFile(nullptr, path, mode, errMode);
-    if (f) return f;
-    if (attempt == OPEN_ATTEMPTS) return nullptr;
-    sleep(1);
+  if (!mode || !ext) return nullptr;
+  if (strcmp(ext, "tdb") == 0) {
+    int fault;
+    return openCurrentFile(name, mode, errMode, &fault);
   }
+  char path[PATH_BUF];
+  if (!buildDbPath(path, sizeof path, name, ext) || !FindFile(nullptr, path)) return nullptr;
+  return OpenFile(nullptr, path, mode, errMode);
 }
 
 // The new file is always a fresh file of this process: whatever stands at
 // its name (a stale file of a crashed update, a link planted by another
 // user) is unlinked, never opened, and the file is created with O_EXCL.
 FILE *OpenNewDataBase(const char *name) {
-  char path[PATH_BUF], dir[PATH_BUF];
-  if (!buildDbPath(path, sizeof path, name, "tdb_new")) return nullptr;
+  char path[PATH_BUF], current[PATH_BUF], dir[PATH_BUF];
+  if (!buildDbPath(path, sizeof path, name, "tdb_new") || !buildDbPath(current, sizeof current, name, "tdb")) {
+    DbmReportRefusal(name ? name : "", ENAMETOOLONG);
+    return nullptr;
+  }
   lastNewFile.valid = false;
   dirOf(path, dir, sizeof dir);
   makeDirs(dir);
   int fd = -1;
-  for (int attempt = 1; attempt <= OPEN_ATTEMPTS; ++attempt) {
+  for (int attempt = 1; attempt <= DbmOpenAttempts; ++attempt) {
     fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) break;
     if (errno == EEXIST && unlink(path) == 0) continue;
     fprintf(stderr, "ERROR: can't open file, %s\n", path);
-    if (attempt < OPEN_ATTEMPTS) sleep(1);
+    if (attempt < DbmOpenAttempts) sleep(1);
   }
   if (fd < 0) return nullptr;
+  keepStatus(fd, current);
   struct stat st;
-  if (fchmod(fd, 0666) != 0 || fstat(fd, &st) != 0) {
+  if (fstat(fd, &st) != 0) {
     close(fd);
     unlink(path);
     return nullptr;
@@ -274,17 +359,9 @@ int PutData(FILE *out, char *buf) {
   return fwrite(buf, 1, total, out) == total;
 }
 
-// A record is damaged when its length field promises more bytes than follow,
-// more than the buffer holds, or less than its key field, or when its key
-// does not lie within it; reading stops there.
 int GetData(FILE *in, char *buf) {
   if (!in || !buf) return 0;
-  if (fread(buf, 1, 2, in) != 2) return 0;
-  int len = recLen(buf);
-  if (len < 2 || len > DBM_MAX_PAYLOAD) return 0;
-  if (fread(buf + 2, 1, static_cast<size_t>(len), in) != static_cast<size_t>(len)) return 0;
-  DbmDecodeChain(buf + 2, len);
-  return recKeyLen(buf) + 2 <= len;
+  return readRecord(in, buf) == ReadResult::Record;
 }
 
 int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int prefixLen) {
@@ -297,7 +374,8 @@ int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int pref
   int p = prefixLen;
   int keyLen = static_cast<int>(strlen(key));
   if (p > keyLen + 1) p = keyLen + 1;
-  while (GetData(in, buf)) {
+  ReadResult r;
+  while ((r = readRecord(in, buf)) == ReadResult::Record) {
     bool drop = prefixLen > 0 ? prefixMatches(buf, key, p) : keyMatches(buf, key);
     if (drop) continue;
     if (!PutData(out, buf)) {
@@ -305,8 +383,15 @@ int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int pref
       return 0;
     }
   }
-  // A read error is not the end of the file: the rest must not be lost.
-  return !ferror(in);
+  // Damage or a read error is not the end of the file: the rest must not
+  // be lost by a rewrite without it.
+  if (r == ReadResult::Damaged || ferror(in)) {
+    char path[PATH_BUF];
+    DbmReportRefusal(name && buildDbPath(path, sizeof path, name, "tdb") ? path : (name ? name : ""),
+                     ferror(in) ? EIO : DBM_FAULT_DAMAGED);
+    return 0;
+  }
+  return 1;
 }
 
 // ---------------------------------------------------------- operations --
@@ -319,7 +404,8 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
   size_t k = strlen(key) + 1;
   if (k + static_cast<size_t>(len) + 2 > DBM_MAX_PAYLOAD) return 0;
   DbmEnsureDbDir();
-  FILE *cur = OpenDataBase(name, "tdb", "rb", 0);
+  FILE *cur = nullptr;
+  if (!openForUpdate(name, &cur)) return 0;
   StreamCloser curCloser{cur};
   if (cur && isHeaderedFile(cur)) {
     reportWriteError(name);
@@ -352,7 +438,8 @@ namespace {
 // Deletes the records matching key (exact when prefixLen is 0); -1 when a
 // file cannot be opened, else 1 when the purge and the move succeeded.
 int deleteMatching(const char *name, const char *key, int prefixLen) {
-  FILE *cur = OpenDataBase(name, "tdb", "rb", 0);
+  FILE *cur = nullptr;
+  if (!openForUpdate(name, &cur)) return 0;
   if (!cur) return -1;
   StreamCloser curCloser{cur};
   if (isHeaderedFile(cur)) {
@@ -438,8 +525,14 @@ void DumpDbm(const char *name) {
   if (!name) return;
   char path[PATH_BUF];
   if (snprintf(path, sizeof path, "%s.db", name) >= static_cast<int>(sizeof path)) return;
-  FILE *in = OpenFile(nullptr, path, "rb", 1);
-  if (!in) return;
+  // Only a regular file, and a FIFO does not block the dump.
+  FdHandle fd(OpenCheckedFile(path, O_RDONLY, 0, 0));
+  FILE *in = fd ? fdopen(fd.get(), "rb") : nullptr;
+  if (!in) {
+    fprintf(stderr, "ERROR: can't open file, %s\n", path);
+    return;
+  }
+  fd.release();
   StreamCloser closer{in};
   RecordBuffer rb;
   char *buf = rb.buf();

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "DbmScope.h"
+#include "Handles.h"
 #include "MemMgr.h"
 #include "utils.h"
 
@@ -24,11 +25,9 @@ char *pMem = nullptr;
 
 namespace {
 
-using dbm_detail::FdCloser;
 using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
-constexpr int LOAD_ATTEMPTS = 10;
 constexpr int MAX_KEY_TEXT = DBT_KEY_BUF_SIZE - 1;
 
 uint16_t load16(const char *p, unsigned char swap) {
@@ -43,18 +42,6 @@ void store16(char *p, uint16_t v, unsigned char swap) {
 }
 
 int firstRecord(const DbTHandle *h) { return h->type == DBT_TYPE_LEGACY ? 0 : DBM_HEADER_SIZE; }
-
-// The path the handle's name is read from.
-int typedPath(const char *name, char *out, size_t size) {
-  int n;
-  if (name[0] == '/')
-    n = snprintf(out, size, strchr(name, '.') ? "%s" : "%s.tdb", name);
-  else if (name[0] == '.')
-    n = snprintf(out, size, "%s", name);
-  else
-    n = snprintf(out, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, "tdb");
-  return n >= 0 && static_cast<size_t>(n) < size;
-}
 
 // Decodes the first m bytes of an n-byte chain at src into dst: byte i of
 // the plain run is the XOR of chain bytes i .. n-1.
@@ -191,15 +178,82 @@ void DbTSetDbType(DbTHandle *h, int type) {
   h->swap = type != DBT_TYPE_LEGACY && !DbmIsBigEndian();
 }
 
+int DbTPath(const char *name, char *out, size_t size) {
+  if (!name || !out) return 0;
+  int n;
+  if (name[0] == '/')
+    n = snprintf(out, size, strchr(name, '.') ? "%s" : "%s.tdb", name);
+  else if (name[0] == '.')
+    n = snprintf(out, size, "%s", name);
+  else
+    n = snprintf(out, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, "tdb");
+  return n >= 0 && static_cast<size_t>(n) < size && n < DBM_PATH_SIZE;
+}
+
+int DbTWritable(DbTHandle *h) {
+  if (!h) return 0;
+  if (h->fault == DBM_FAULT_NONE) return 1;
+  char path[PATH_BUF];
+  DbmReportRefusal(DbTPath(h->pName, path, sizeof path) ? path : h->pName, h->fault);
+  return 0;
+}
+
+namespace {
+
+// Loads the regular file at path into a new block: the block (null for an
+// empty file) with *fault 0, or null with the reason it cannot be read. A
+// failure that may pass is tried DbmOpenAttempts times, one second apart.
+char *loadFile(const char *path, struct stat *st, int *fault) {
+  for (int attempt = 1;; ++attempt) {
+    FdHandle fd(OpenCheckedFile(path, O_RDONLY, 0, 0));
+    int err = errno;
+    if (fd && fstat(fd.get(), st) == 0) {
+      if (st->st_size == 0) {
+        *fault = DBM_FAULT_NONE;
+        return nullptr;
+      }
+      if (st->st_size > 0x7fffff00) {
+        *fault = EFBIG;
+        return nullptr;
+      }
+      char *content = readWhole(fd.get(), st->st_size);
+      if (content) return content;
+      err = errno ? errno : EIO;
+    }
+    *fault = err == EINVAL ? DBM_FAULT_NOT_REGULAR : err;
+    if (err == ENOENT || err == EISDIR || err == EINVAL || attempt >= DbmOpenAttempts) return nullptr;
+    sleep(1);
+  }
+}
+
+// Walks a freshly loaded image once: a record that does not fit cuts it and
+// marks it damaged, and so does a headered file without its whole header.
+void checkImage(DbTHandle *h) {
+  if (h->type == DBT_TYPE_HEADERED && h->length < DBM_HEADER_SIZE) h->fault = DBM_FAULT_DAMAGED;
+  DbTWalk e;
+  for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
+  }
+}
+
+}  // namespace
+
 // The image and the identity it is compared by come from the same open
 // file, so a move of a new file in between cannot pair the new time with
 // the old content. Writers never change a file in place, so one read of an
-// open file is always one whole version of it.
+// open file is always one whole version of it. A file that exists but
+// cannot be read, or is not a record file, leaves the handle with its fault
+// set, so that it is never replaced by the image.
 void DbTUpDate(DbTHandle *h) {
   if (!h || !h->pName) return;
   char path[PATH_BUF];
-  if (!typedPath(h->pName, path, sizeof path)) return;
-  if (!FindFile(nullptr, path)) return;
+  if (!DbTPath(h->pName, path, sizeof path)) {
+    h->fault = ENAMETOOLONG;
+    return;
+  }
+  if (!FindFile(nullptr, path)) {
+    h->fault = DBM_FAULT_NONE;
+    return;
+  }
   struct stat st;
   if (stat(path, &st) != 0) return;
   if (h->pImage && h->mtime == st.st_mtime && h->mtimeNsec == st.st_mtim.tv_nsec &&
@@ -210,19 +264,9 @@ void DbTUpDate(DbTHandle *h) {
   h->imageSize = 0;
   h->changed = 1;
 
-  char *content = nullptr;
-  off_t size = 0;
-  for (int attempt = 1; attempt <= LOAD_ATTEMPTS; ++attempt) {
-    FdCloser f{open(path, O_RDONLY | O_CLOEXEC)};
-    if (f.fd >= 0 && fstat(f.fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      size = st.st_size;
-      if (size == 0 || size > 0x7fffff00) break;
-      content = readWhole(f.fd, size);
-      if (content) break;
-    }
-    if (attempt < LOAD_ATTEMPTS) sleep(1);
-  }
-
+  int fault = DBM_FAULT_NONE;
+  char *content = loadFile(path, &st, &fault);
+  h->fault = fault;
   if (!content) {
     h->length = 0;
     h->cursor = h->next = 0;
@@ -243,8 +287,8 @@ void DbTUpDate(DbTHandle *h) {
     return;
   }
   h->pImage = content;
-  h->imageSize = static_cast<int>(size) + 1;
-  h->length = static_cast<int>(size);
+  h->imageSize = static_cast<int>(st.st_size) + 1;
+  h->length = static_cast<int>(st.st_size);
   h->mtime = st.st_mtime;
   h->mtimeNsec = st.st_mtim.tv_nsec;
   h->inode = static_cast<unsigned long>(st.st_ino);
@@ -256,6 +300,7 @@ void DbTUpDate(DbTHandle *h) {
     h->count = 0;
     DbTSetDbType(h, DBT_TYPE_LEGACY);
   }
+  checkImage(h);
 }
 
 // ------------------------------------------------------- chain steps --
@@ -299,6 +344,7 @@ DbTWalk *WalkDbTRecords(DbTHandle *h, DbTWalk *entry, int step) {
   // the key must all lie within the image; otherwise cut before the record.
   auto cut = [h, start]() -> DbTWalk * {
     h->length = start;
+    h->fault = DBM_FAULT_DAMAGED;
     return nullptr;
   };
   if (start + 2 > h->length) return cut();
@@ -380,7 +426,7 @@ int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen) {
 // ------------------------------------------------------------- changes --
 
 int DbmTArchiveDb(DbTHandle *h) {
-  if (!h) return 0;
+  if (!h || !DbTWritable(h)) return 0;
   if (h->type != DBT_TYPE_LEGACY && h->pImage && h->length >= DBM_HEADER_SIZE) UpdateHeader(h);
   DbmEnsureDbDir();
   FILE *out = OpenNewDataBase(h->pName);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "TextMenuTypes.h"
 
@@ -54,6 +55,111 @@ const char *lookupNumber(DbTHandle *db, int set, int number) {
   if (db == nullptr && (set == 0 || number == 0)) return pErrBuf;
   snprintf(numberKey, sizeof numberKey, "%d_%d", set, number);
   return readValue(db, numberKey) > 0 ? StrBuf : numberKey;
+}
+
+// Writes into sig what the conversions of a printf format take from the
+// arguments, in order: "*" for a width or precision, then the length
+// modifier and the kind of value ("i" integer, "f" floating, "s" string,
+// "p" pointer), each closed by ",". False for a text that is no format we
+// use: an unfinished or unknown conversion, a positional argument, or %n,
+// which would write into the caller's memory.
+bool readConversions(const char *text, BoundedBuf &sig) {
+  for (const char *p = strchr(text, '%'); p != nullptr; p = strchr(p, '%')) {
+    ++p;
+    if (*p == '%') {
+      ++p;
+      continue;
+    }
+    p += strspn(p, "-+ #0'I");
+    if (*p == '*') {
+      sig.append('*');
+      ++p;
+    }
+    const char *digits = p;
+    p += strspn(p, "0123456789");
+    if (*p == '$' && p != digits) return false;
+    if (*p == '.') {
+      ++p;
+      if (*p == '*') {
+        sig.append('*');
+        ++p;
+      }
+      p += strspn(p, "0123456789");
+    }
+    size_t len = strspn(p, "hlLqjzt");
+    if (len > 2) return false;
+    sig.append(p, len);
+    p += len;
+    if (*p == '\0') return false;
+    const char *kind;
+    if (strchr("diouxXc", *p) != nullptr) kind = "i";
+    else if (strchr("eEfFgGaA", *p) != nullptr) kind = "f";
+    else if (*p == 's') kind = "s";
+    else if (*p == 'p') kind = "p";
+    else if (*p == 'C') kind = "li";
+    else if (*p == 'S') kind = "ls";
+    else if (*p == 'm') kind = "";   // the text of errno: takes no argument
+    else return false;                // %n among them
+    sig.append(kind);
+    sig.append(',');
+    ++p;
+  }
+  return !sig.cut();
+}
+
+// The English catalogue of the same topic as db: for a catalogue
+// ".../db/<language>/<topic>.tdb" the file ".../db/en_US/<topic>.tdb". Null
+// for the English catalogue itself and for a database that is no catalogue
+// of a language. The handle is kept for the next call; one for another
+// topic replaces it.
+DbTHandle *englishOf(DbTHandle *db) {
+  static DbTHandle *english = nullptr;
+  static char englishPath[DBM_PATH_SIZE];
+  char path[DBM_PATH_SIZE];
+  if (db == nullptr || !DbTPath(db->pName, path, sizeof path)) return nullptr;
+  char *file = strrchr(path, '/');
+  if (file == nullptr) return nullptr;
+  *file++ = '\0';
+  char *lang = strrchr(path, '/');
+  if (lang == nullptr) return nullptr;
+  *lang++ = '\0';
+  const char *parent = strrchr(path, '/');
+  parent = parent != nullptr ? parent + 1 : path;
+  if (strcmp(parent, "db") != 0 || strcmp(lang, "en_US") == 0) return nullptr;
+  // A relative path is given a leading "./", so that the typed layer takes
+  // it as a path and not as a database name.
+  const char *lead = (path[0] == '/' || path[0] == '.') ? "" : "./";
+  char want[DBM_PATH_SIZE];
+  int n = snprintf(want, sizeof want, "%s%s/en_US/%s", lead, path, file);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof want) return nullptr;
+  if (english != nullptr && strcmp(want, englishPath) == 0) return english;
+  // Closing a handle also switches off the record files' path mode, which
+  // is not ours to change here.
+  unsigned char pathMode = DbmV4DriverPathHandling;
+  DbTClose(english);
+  DbmV4DriverPathHandling = pathMode;
+  english = DbTOpen(want, 0);
+  CopyStr(englishPath, sizeof englishPath, want);
+  return english;
+}
+
+// The text to use as the format of message key of db, text being what db
+// holds: text when its conversions are those of the English text of the
+// same key, otherwise the English text; null when neither can be used.
+// A replacement is handed to hold, which frees it.
+const char *checkedFormat(DbTHandle *db, const char *key, const char *text, MemHolder &hold) {
+  char mine[256];
+  char theirs[256];
+  BoundedBuf mineSig(mine);
+  BoundedBuf theirSig(theirs);
+  bool usable = readConversions(text, mineSig);
+  DbTHandle *english = englishOf(db);
+  if (english == nullptr) return usable ? text : nullptr;
+  char *reference = NlsFetchString(english, nullptr, NLS_BY_KEY, key);
+  if (reference == key || reference == pErrBuf) return nullptr;
+  hold.reset(reference);
+  if (!readConversions(reference, theirSig)) return nullptr;
+  return usable && strcmp(mine, theirs) == 0 ? text : reference;
 }
 
 enum class ItemField { Label, Choices, Prompt };
@@ -155,9 +261,15 @@ void NlsfprintfV(FILE *stream, DbTHandle *db, int set, int number, va_list ap) {
     return;
   }
   MemHolder hold(text);
+  MemHolder holdEnglish;
+  const char *format = checkedFormat(db, key, text, holdEnglish);
+  if (format == nullptr) {
+    fputs("Error", stream);
+    return;
+  }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  vfprintf(stream, text, ap);
+  vfprintf(stream, format, ap);
 #pragma GCC diagnostic pop
 }
 
@@ -187,9 +299,17 @@ void NlssnprintfV(char *dst, size_t size, DbTHandle *db, int set, int number, va
     return;
   }
   MemHolder hold(text);
+  char key[sizeof numberKey];
+  CopyStr(key, sizeof key, numberKey);
+  MemHolder holdEnglish;
+  const char *format = checkedFormat(db, key, text, holdEnglish);
+  if (format == nullptr) {
+    CopyStr(dst, size, "Error");
+    return;
+  }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  vsnprintf(dst, size, text, ap);
+  vsnprintf(dst, size, format, ap);
 #pragma GCC diagnostic pop
 }
 

@@ -3,9 +3,11 @@
 // and the in-place edit family, which copies a file line by line into
 // "<base>.<ext>out" and moves that over the original through the shell.
 //
-// The edited file is a new file (permissions and owner of a fresh file). The
-// names reach the shell single-quoted, so a name can never run another
-// command; a name that does not fit its 128-byte buffer is refused, not cut.
+// The edited file keeps the owner, group and mode of the file it replaces;
+// in a directory that others may write, only a regular file of our own with
+// a single name is edited (a link planted there is not followed). The names
+// reach the shell single-quoted, so a name can never run another command; a
+// name that does not fit its 128-byte buffer is refused, not cut.
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -13,9 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "Handles.h"
 #include "utils.h"
 
 FILE *pIn = nullptr;
@@ -35,11 +37,6 @@ constexpr int PIECE_READ = PIECE_SIZE - 1;
 char Fn[NAME_SIZE];                // file of the open edit (OpenIOFiles)
 char FnOut[NAME_SIZE];             // its temporary output
 
-struct FileCloser {
-  void operator()(FILE *f) const { if (f != nullptr) fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 // A directory that other users may write into (such as /tmp) is where a
 // link or a foreign file can be planted under the name we are about to write.
 bool dirWritableByOthers(const char *path) {
@@ -58,31 +55,43 @@ bool dirWritableByOthers(const char *path) {
   return stat(dir, &st) == 0 && (st.st_mode & S_IWOTH) != 0;
 }
 
-// Opens path for writing, appending or updating without following a link in
-// its last component, and refuses a file that is not a regular file of our
-// own with a single link; truncation happens only after those checks.
+// Opens path for writing, appending or updating with the rule for files in
+// shared directories (OpenCheckedFile): no link followed, a regular file of
+// our own with a single name, truncated only after those checks.
 FILE *openGuardedForWrite(const char *path, const char *mode) {
-  int flags = O_NOFOLLOW | O_CLOEXEC;
-  flags |= (strchr(mode, '+') != nullptr) ? O_RDWR : O_WRONLY;
+  int flags = (strchr(mode, '+') != nullptr) ? O_RDWR : O_WRONLY;
   if (mode[0] != 'r') flags |= O_CREAT;
   if (mode[0] == 'a') flags |= O_APPEND;
-  int fd = open(path, flags, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid()) {
-    close(fd);
-    errno = EPERM;
-    return nullptr;
-  }
-  if (mode[0] == 'w' && ftruncate(fd, 0) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return nullptr;
-  }
-  FILE *f = fdopen(fd, mode);
-  if (f == nullptr) close(fd);
+  if (mode[0] == 'w') flags |= O_TRUNC;
+  FdHandle fd(OpenCheckedFile(path, flags, 0666, 1));
+  if (!fd) return nullptr;
+  FILE *f = fdopen(fd.get(), mode);
+  if (f != nullptr) fd.release();
   return f;
+}
+
+// Opens the file to edit for reading: never blocked by a FIFO, only a
+// regular file, and in a directory that others may write only a file of
+// our own with a single name. Its status goes to st. Ends the process as
+// OpenFile's error mode 2 does when it cannot be used.
+FILE *openEditInput(const char *path, struct stat *st) {
+  FdHandle fd(OpenCheckedFile(path, O_RDONLY, 0, dirWritableByOthers(path) ? 1 : 0));
+  FILE *f = nullptr;
+  if (fd && fstat(fd.get(), st) == 0) f = fdopen(fd.get(), "r");
+  if (f == nullptr) SysError("can't open file, %s", path);
+  fd.release();
+  return f;
+}
+
+// Gives the new copy the owner, group and mode of the file it replaces
+// (the owner only where we may give it away), before anything is written
+// into it.
+void takeOverStatus(FILE *out, const struct stat &st) {
+  int fd = fileno(out);
+  // Without the right to give the copy away it stays ours; the mode is
+  // applied afterwards, as a change of owner clears the set-id bits.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+  fchmod(fd, st.st_mode & 07777);
 }
 
 // Writes "'text'" into dst for the shell, each ' as '\''; 0 when it does not fit.
@@ -150,8 +159,10 @@ int editFile(const char *base, const char *ext, Edit edit) {
   char tmp[NAME_SIZE];
   if (!formEditNames(base, ext, path, tmp)) return -1;
   {
-    FilePtr in(OpenFile(nullptr, path, "rt", 2));
-    FilePtr out(OpenFile(nullptr, tmp, "wt", 2));
+    struct stat st;
+    FileHandle in(openEditInput(path, &st));
+    FileHandle out(OpenFile(nullptr, tmp, "wt", 2));
+    takeOverStatus(out.get(), st);
     char piece[PIECE_SIZE];
     while (fgets(piece, PIECE_READ, in.get()) != nullptr) edit(piece, out.get());
     bool readFailed = ferror(in.get()) != 0;

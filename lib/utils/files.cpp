@@ -6,9 +6,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "utils.h"
@@ -252,6 +254,32 @@ void CloseInputFile() {
   if (pIn != nullptr) fclose(pIn);
   pIn = nullptr;
   FileStatus = 1;
+}
+
+// ------------------------------------------------------------ checked open --
+
+int OpenCheckedFile(const char *path, int flags, unsigned mode, int own) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  int extra = O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (own ? O_NOFOLLOW : 0);
+  FdHandle fd(open(path, (flags & ~O_TRUNC) | extra, static_cast<mode_t>(mode)));
+  if (!fd) return -1;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  }
+  if (own && (st.st_uid != geteuid() || st.st_nlink != 1)) {
+    errno = EPERM;
+    return -1;
+  }
+  if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) != O_RDONLY && ftruncate(fd.get(), 0) != 0) return -1;
+  int fl = fcntl(fd.get(), F_GETFL);
+  if (fl < 0 || fcntl(fd.get(), F_SETFL, (fl & ~O_NONBLOCK) | (flags & O_NONBLOCK)) != 0) return -1;
+  return fd.release();
 }
 
 // ------------------------------------------------------- whole-file reads --

@@ -90,6 +90,20 @@ class DbmTest : public ::testing::Test {
                        static_cast<int>(k >> 8), static_cast<int>(k & 0xff)});
     return r + chain(key + std::string(1, '\0')) + (value.empty() ? "" : chain(value));
   }
+  // Bytes that are not a record file: a text, and pseudo-random bytes.
+  static std::string textBytes() { return "hello, world\nsecond line\n"; }
+  static std::string randomBytes() {
+    std::string s;
+    for (uint32_t x = 12345; s.size() < 4096;) {
+      x = x * 1103515245u + 12345u;
+      s.push_back(static_cast<char>(x >> 16));
+    }
+    return s;
+  }
+  // The stderr line of a refused rewrite.
+  static std::string refusal(const std::string &why, const std::string &path) {
+    return "ERROR: " + why + ", not written: " + path + "\n";
+  }
   static std::string header(int count) {
     std::string h = "TTDBAA" + std::to_string(count);
     h.push_back('\0');

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <vector>
@@ -55,7 +56,9 @@ TEST_F(RecordTest, LegacyRecordIsSevenBytes) {
   EXPECT_FALSE(exists(dbPath("que", "tdb_new")));
   struct stat st;
   ASSERT_EQ(stat(dbPath("que").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 }
 
 TEST_F(RecordTest, PutTwiceKeepsOneRecordAtTheEnd) {
@@ -299,6 +302,95 @@ TEST_F(RecordTest, ForeignByteOrderLegacyIsReadSafely) {
   char out[4];
   EXPECT_EQ(DbmGetRecord("be", "k", out), 0);
   EXPECT_EQ(DbmGetRecordList("be", ",", ""), nullptr);
+}
+
+// A damaged (also a file that is no record file at all) or non-regular
+// current file is never replaced, by the plain or the typed layer: each
+// change is refused with the reason and the path, the file unchanged. A
+// FIFO does not block the reader.
+TEST_F(RecordTest, DamagedOrUnusableFilesAreNotRewritten) {
+  std::string damaged;
+  for (int i = 0; i < 300; ++i) damaged += legacyRecord("k" + std::to_string(1000 + i), "v");
+  damaged[11 * 150 + 1] = static_cast<char>(0xFF);  // record 150's length beyond any record
+  struct Case {
+    std::string bytes;  // empty: a FIFO, or a directory
+    std::string why;
+    int keys;           // what the typed layer still reads
+  } cases[] = {
+      {damaged, "damaged record file", 150},          {textBytes(), "damaged record file", 0},
+      {randomBytes(), "damaged record file", 0},      {"", "not a regular file", 0},
+      {"", "Is a directory", 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.why + " " + std::to_string(c.bytes.size()));
+    std::filesystem::remove_all(dir_ + "/db");
+    writeFile(dbPath("d"), c.bytes);
+    if (c.bytes.empty()) std::filesystem::remove(dbPath("d"));
+    if (c.why == "not a regular file") {
+      ASSERT_EQ(mkfifo(dbPath("d").c_str(), 0600), 0);
+    }
+    if (c.why == "Is a directory") std::filesystem::create_directory(dbPath("d"));
+    DbTHandle *h = DbTOpen("d", 0);
+    MemHolder list(DbmTGetRecordList(h, " ", ""));
+    EXPECT_EQ(list.get() ? std::count(list.str(), list.str() + strlen(list.str()), ' ') : 0, c.keys);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DbmPutRecord("d", "new", "x", 1) + DbmDeleteRecords("d", "k") + DbmTPutRecord(h, "new", "x", 1), 0);
+    DbTClose(h);
+    std::string line = refusal(c.why, dbPath("d"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), line + line + line);
+    if (!c.bytes.empty()) {
+      EXPECT_EQ(readFile(dbPath("d")), c.bytes);
+    }
+  }
+}
+
+// A file the user may not read is not taken as empty and replaced, even in
+// a directory everyone may write.
+TEST_F(RecordTest, UnreadableFileIsNotReplaced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  std::string bytes = legacyRecord("a", "1");
+  writeFile(dbPath("d"), bytes);
+  ASSERT_EQ(chmod(dbPath("d").c_str(), 0600) + chmod(dir_.c_str(), 0755) + chmod((dir_ + "/db").c_str(), 0777), 0);
+  EXPECT_EXIT(
+      {
+        DbmOpenAttempts = 1;
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(9);
+        _exit(DbmPutRecord("d", "c", "3", 1) + DbmTPutRecord(DbTOpen("d", 0), "c", "3", 1));
+      },
+      testing::ExitedWithCode(0), "ERROR: Permission denied, not written: .*/db/d.tdb\n(.|\n)*Permission denied");
+  EXPECT_EQ(readFile(dbPath("d")), bytes);
+}
+
+// A path longer than the file queries take would make the file look
+// missing; it is refused and nothing is written.
+TEST_F(RecordTest, OverlongPathIsRefused) {
+  std::string base = dir_;
+  while (base.size() < DBM_PATH_SIZE) base += "/" + std::string(60, 'p');
+  std::string bytes = legacyRecord("a", "1");
+  writeFile(base + "/db/q.tdb", bytes);
+  pToolPath = base.data();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(DbmPutRecord("q", "c", "3", 1), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("File name too long, not written"), std::string::npos);
+  EXPECT_EQ(readFile(base + "/db/q.tdb"), bytes);
+}
+
+// A rewrite keeps the mode, owner and group of the file it replaces; a new
+// file gets 0666 less the umask.
+TEST_F(RecordTest, RewriteKeepsModeAndOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  mode_t old = umask(027);
+  ASSERT_EQ(DbmPutRecord("q", "a", "1", 1), 1);
+  umask(old);
+  struct stat st;
+  ASSERT_EQ(stat(dbPath("q").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  ASSERT_EQ(chmod(dbPath("q").c_str(), 0604) + chown(dbPath("q").c_str(), 65534, 65533), 0);
+  ASSERT_EQ(DbmPutRecord("q", "b", "2", 1), 1);
+  ASSERT_EQ(stat(dbPath("q").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65533u);
 }
 
 // A link planted at the new file's name is removed, not written through.

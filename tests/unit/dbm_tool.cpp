@@ -3,6 +3,7 @@
 #include "dbm_fixture.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <vector>
@@ -146,6 +147,58 @@ TEST_F(ToolTest, DatabaseByName) {
   EXPECT_FALSE(exists(dir_ + "/db"));
 }
 
+// A file that is missing, damaged or no file at all is reported with
+// status 2, never listed as an empty database; a damaged file's readable
+// records are still shown, and it is not written.
+TEST_F(ToolTest, UnusableFilesAreReported) {
+  std::string bad = header(2) + headeredRecord("a", "1") + B({0x7F, 0x00, 0x00, 0x02});
+  writeFile(dir_ + "/bad.tdb", bad);
+  std::filesystem::create_directories(dir_ + "/dir.tdb");
+  std::filesystem::create_symlink("/dev/null", dir_ + "/dev.tdb");
+  struct Case {
+    std::string file, command, out, err;
+  } cases[] = {
+      {"none.tdb", "list", "", "none.tdb: no such database file"},
+      {"dir.tdb", "list", "", "dir.tdb: a directory, not a database file"},
+      {"dev.tdb", "list", "", "dev.tdb: a device, not a database file"},
+      {"bad.tdb", "list", "a\n", "bad.tdb: damaged record file: nothing after byte 23"},
+      {"bad.tdb", "put", "", "ERROR: damaged record file, not written: " + dir_ + "/bad.tdb"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.err);
+    std::vector<std::string> args{"--file", dir_ + "/" + c.file, c.command};
+    if (c.command == "put") args.insert(args.end(), {"k", "v"});
+    Result r = run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(readFile(dir_ + "/bad.tdb"), bad);
+}
+
+// repair keeps the readable records under the file's own mode and the
+// original as FILE.damaged; a database import makes is 0644 whatever the
+// umask.
+TEST_F(ToolTest, RepairAndImportModes) {
+  std::string file = dir_ + "/r.tdb";
+  std::string original = header(3) + headeredRecord("a", "1") + headeredRecord("b", "2") + B({0x00, 0x40, 0x00});
+  writeFile(file, original);
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  EXPECT_EQ(run({"repair", file}).status, 0);
+  EXPECT_EQ(readFile(file + ".damaged"), original);
+  EXPECT_EQ(readFile(file).substr(0, 8), std::string("TTDBAA2\0", 8));
+  EXPECT_EQ(run({"--file", file, "list"}).out, "a\nb\n");
+  writeFile(dir_ + "/src.txt", "k\tv\n");
+  mode_t old = umask(0);
+  EXPECT_EQ(run({"--file", dir_ + "/c.tdb", "import", dir_ + "/src.txt"}).status, 0);
+  umask(old);
+  for (auto [path, mode] : {std::pair{file, 0640u}, std::pair{dir_ + "/c.tdb", 0644u}}) {
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << path;
+  }
+}
+
 TEST_F(ToolTest, ErrorsExitNonZero) {
   std::string path = dir_ + "/e.tdb";
   writeFile(dir_ + "/notab.txt", "a\t1\nkey without tab\n");
@@ -162,8 +215,8 @@ TEST_F(ToolTest, ErrorsExitNonZero) {
       {{"--file", path, "import", dir_ + "/empty.txt"}, 1, "an empty value cannot be stored"},
       {{"--file", path, "import", dir_ + "/trail.txt"}, 1, "a backslash at the end of a field"},
       {{"--file", path, "import", dir_ + "/missing.txt"}, 1, "cannot open"},
-      {{"--file", path, "get", "absent"}, 3, "no record absent"},
-      {{"--file", path, "delete", "absent"}, 3, "no record absent"},
+      {{"--file", path, "get", "absent"}, 2, "e.tdb: no such database file"},
+      {{"--file", path, "delete", "absent"}, 2, "e.tdb: no such database file"},
       {{"--file", path, "frobnicate"}, 1, "unknown command frobnicate"},
       {{"--file", path, "put", "k"}, 1, "put takes 2 to 2 arguments"},
       {{"--file", path, "put", "k", ""}, 1, "an empty value cannot be stored"},

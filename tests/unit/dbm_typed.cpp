@@ -320,18 +320,19 @@ TEST_F(TypedTest, DamagedImagesAreCut) {
   }
 }
 
-// After a cut header a put still leaves a well-formed headered file.
+// A headered file cut inside its header is damaged: a put is refused and
+// the file stays as it is.
 TEST_F(TypedTest, PutAfterACutHeader) {
-  writeFile(dbPath("d"), std::string("TTDBAA1\0", 8));
+  std::string cut("TTDBAA1\0", 8);
+  writeFile(dbPath("d"), cut);
   {
     Handle h("d");
-    ASSERT_EQ(DbmTPutRecord(h, "k", "v", 1), 1);
+    EXPECT_EQ(h->fault, DBM_FAULT_DAMAGED);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DbmTPutRecord(h, "k", "v", 1), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: damaged record file, not written: " + dbPath("d") + "\n");
   }
-  std::string f = readFile(dbPath("d"));
-  ASSERT_EQ(f.size(), 23u);
-  EXPECT_EQ(f.substr(16), headeredRecord("k", "v"));
-  Handle h("d");
-  EXPECT_EQ(get(h, "k"), "v");
+  EXPECT_EQ(readFile(dbPath("d")), cut);
 }
 
 TEST_F(TypedTest, PathResolution) {

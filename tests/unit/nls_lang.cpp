@@ -242,6 +242,16 @@ TEST_F(ShippedTest, EveryLanguageHasEveryKeyWithTheSameArguments) {
   DbTClose(de);
 }
 
+// The built catalogues are not writable by others, whatever the umask.
+TEST_F(ShippedTest, CataloguesAreReadOnlyForOthers) {
+  for (const char *lang : {"en_US", "de_DE"}) {
+    SCOPED_TRACE(lang);
+    struct stat st;
+    ASSERT_EQ(stat((std::string(shipped_) + "/db/" + lang + "/CoreString.tdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+  }
+}
+
 TEST_F(ShippedTest, EnglishWording) {
   setLang("C");
   pDrvCoreDB = NlsOpenDB("CoreString", 0);

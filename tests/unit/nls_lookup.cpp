@@ -44,6 +44,20 @@ class LookupTest : public NlsTest {
   std::string long3000_;
 };
 
+// What Nlsfprintf prints for a message with two arguments.
+template <typename A, typename B>
+std::string printed(DbTHandle *db, int set, int number, A a, B b) {
+  char *mem = nullptr;
+  size_t len = 0;
+  FILE *f = open_memstream(&mem, &len);
+  if (f == nullptr) return "<no stream>";
+  Nlsfprintf(f, db, set, number, a, b);
+  fclose(f);
+  std::string out(mem, len);
+  free(mem);
+  return out;
+}
+
 // ------------------------------------------------------------ fetch modes --
 
 TEST_F(LookupTest, NumericModesWithoutOutputBuffer) {
@@ -192,15 +206,45 @@ TEST_F(LookupTest, FormattedMessages) {
     Nlssprintf(NlsBuf, c.db, c.set, c.number, 1, 8);
     EXPECT_EQ(std::string(NlsBuf), c.want);
 
-    char *mem = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&mem, &len);
-    ASSERT_NE(f, nullptr);
-    Nlsfprintf(f, c.db, c.set, c.number, 1, 8);
-    fclose(f);
-    EXPECT_EQ(std::string(mem, len), c.want);
-    free(mem);
+    EXPECT_EQ(printed(c.db, c.set, c.number, 1, 8), c.want);
   }
+}
+
+// A translated text is a format only when its conversions are those of the
+// English text of the same key; otherwise the English text is used, and a
+// text with %n never.
+TEST_F(NlsTest, TranslatedFormatsFollowTheEnglishText) {
+  struct Case {
+    const char *key, *english, *german, *want;
+  } cases[] = {
+      {"30_1", "%s has %i files", "%s hat %d Dateien", "x hat 3 Dateien"},
+      {"30_2", "%s: %i", "%s%s%n", "x: 3"},
+      {"30_3", "%s: %i", "%i: %s", "x: 3"},
+      {"30_4", "%s: %i", "%2$i: %1$s", "x: 3"},
+      {"30_5", "%s %i", "100%% %-8s %03i", "100% x        003"},
+      {"30_6", "done%n", "fertig", "Error"},
+      {"30_7", nullptr, "%s", "Error"},
+  };
+  Records english, german;
+  for (const auto &c : cases) {
+    if (c.english) english.emplace_back(c.key, text(c.english));
+    german.emplace_back(c.key, text(c.german));
+  }
+  writeCatalogue("en_US", "Fmt", english);
+  DbTHandle *de = open(writeCatalogue("de_DE", "Fmt", german));
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.key);
+    int number = atoi(c.key + 3);
+    Nlssprintf(NlsBuf, de, 30, number, "x", 3);
+    EXPECT_STREQ(NlsBuf, c.want);
+    EXPECT_EQ(printed(de, 30, number, "x", 3), c.want);
+  }
+  DbTClose(de);
+  // The English catalogue's own %n is not honoured either.
+  DbTHandle *en = open(path("db/en_US/Fmt.tdb"));
+  Nlssprintf(NlsBuf, en, 30, 6);
+  EXPECT_STREQ(NlsBuf, "Error");
+  DbTClose(en);
 }
 
 TEST_F(LookupTest, LongFormattedTextIsCutAtTheBufferSize) {

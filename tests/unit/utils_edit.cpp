@@ -157,6 +157,45 @@ TEST_F(EditTest, OpenFileDoesNotWriteThroughPlantedFilesInSharedDirectory) {
   EXPECT_FALSE(exists("shared/absent"));
 }
 
+// The file to edit in a directory that everyone may write: a planted link,
+// a second name, another user's file and a FIFO are refused (the process
+// ends as for a missing file, without hanging) and nothing changes.
+TEST_F(EditTest, EditInSharedDirectoryUsesOnlyOwnSingleFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  ASSERT_EQ(mkdir(path("shared").c_str(), 01777), 0);
+  ASSERT_EQ(chmod(path("shared").c_str(), 01777), 0);
+  write("secret", "old\n");
+  ASSERT_EQ(symlink(path("secret").c_str(), path("shared/link").c_str()), 0);
+  ASSERT_EQ(link(path("secret").c_str(), path("shared/hard").c_str()), 0);
+  ASSERT_EQ(mkfifo(path("shared/fifo").c_str(), 0600), 0);
+  write("shared/foreign", "old\n");
+  ASSERT_EQ(chown(path("shared/foreign").c_str(), 65534, 65534), 0);
+  for (const char *name : {"shared/link", "shared/hard", "shared/fifo", "shared/foreign"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EXIT(FileChange(path(name).c_str(), "", "old", "new"), testing::ExitedWithCode(1), "can't open file");
+  }
+  EXPECT_EQ(read("secret") + read("shared/foreign"), "old\nold\n");
+  write("shared/own", "old\n");
+  EXPECT_EQ(FileChange(path("shared/own").c_str(), "", "old", "new"), 0);
+  EXPECT_EQ(read("shared/own"), "new\n");
+}
+
+// The edited file keeps the mode, owner and group of the file it replaces.
+TEST_F(EditTest, EditKeepsModeOwnerAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  for (mode_t mode : {0600, 04751}) {
+    SCOPED_TRACE(mode);
+    write("conf", "old\n");
+    ASSERT_EQ(chown(path("conf").c_str(), 65534, 65533), 0);
+    ASSERT_EQ(chmod(path("conf").c_str(), mode), 0);
+    EXPECT_EQ(FileChange(path("conf").c_str(), "", "old", "new"), 0);
+    struct stat st;
+    ASSERT_EQ(stat(path("conf").c_str(), &st), 0);
+    EXPECT_EQ(std::to_string(st.st_mode & 07777) + " " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid),
+              std::to_string(mode) + " 65534:65533");
+  }
+}
+
 TEST_F(EditTest, OpenRawFileReportsOnStandardOutput) {
   std::string missing = path("missing");
   testing::internal::CaptureStdout();

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Dbm.h"
@@ -42,11 +43,17 @@ constexpr const char kUsage[] =
     "  export [FILE]         write the records as KEY<TAB>VALUE lines (default: stdout)\n"
     "  import FILE           make the database hold exactly the records of FILE\n"
     "  merge FILE            add or replace the records of FILE\n"
+    "  repair [PATH]         keep the readable records of a damaged database and move\n"
+    "                        the original aside as PATH.damaged (PATH: as --file)\n"
     "\n"
     "Text form: one record a line, KEY<TAB>VALUE; in both, \\t \\n \\r \\0 \\\\ and \\xHH\n"
     "stand for those bytes and a backslash before any other character for that\n"
     "character. Empty lines and lines beginning with \"#\" are skipped (write a key\n"
     "that begins with \"#\" as \"\\#\"). FILE \"-\" is standard input or output.\n"
+    "A missing, damaged or unreadable database file, or a directory or device in its\n"
+    "place, is reported, never taken as an empty database; a damaged or unreadable\n"
+    "file is never rewritten. A database that import makes is readable by all and\n"
+    "writable by its owner only (0644).\n"
     "Exit status: 0 success, 1 bad usage or input, 2 a database error, 3 a key not found.\n";
 
 constexpr int EXIT_USAGE = 1;
@@ -176,8 +183,11 @@ struct Database {
   }
 
   // Writes the image: the header first for a headered image, then the
-  // library's update protocol.
-  int save() {
+  // library's update protocol; never over a damaged or unreadable file. A
+  // mode other than 0 is given to the new file, otherwise it keeps the
+  // current file's.
+  int save(unsigned mode = 0) {
+    if (!DbTWritable(h)) return EXIT_DB;
     if (h->type != DBT_TYPE_LEGACY && (!h->pImage || h->length < DBM_HEADER_SIZE)) {
       char *q = static_cast<char *>(AdjustMem(h->pImage, DBM_HEADER_SIZE));
       if (!q) return fail(EXIT_DB, "out of memory");
@@ -187,6 +197,7 @@ struct Database {
     if (h->type != DBT_TYPE_LEGACY) UpdateHeader(h);
     FILE *out = OpenNewDataBase(h->pName);
     if (!out) return fail(EXIT_DB, "cannot create the new file of %s", label.c_str());
+    if (mode != 0) fchmod(fileno(out), mode);
     size_t n = h->pImage ? static_cast<size_t>(h->length) : 0;
     bool ok = n == 0 || fwrite(h->pImage, 1, n, out) == n;
     if (fflush(out) != 0 || ferror(out)) ok = false;
@@ -230,13 +241,14 @@ int putText(Database &db, const char *source, FILE *in) {
   return 0;
 }
 
+// import makes a catalogue for everyone to read: 0644, whatever the umask.
 int importText(Database &db, const char *source, bool legacy, bool fresh) {
   FILE *in = strcmp(source, "-") == 0 ? stdin : fopen(source, "r");
   if (!in) return fail(EXIT_USAGE, "cannot open %s: %s", source, strerror(errno));
   db.prepare(legacy, fresh);
   int status = putText(db, source, in);
   if (in != stdin) fclose(in);
-  return status ? status : db.save();
+  return status ? status : db.save(fresh ? 0644 : 0);
 }
 
 // Calls fn(key, key length, value, value length) for every record.
@@ -282,6 +294,44 @@ int dump(Database &db) {
   return 0;
 }
 
+// Why the database file at path cannot be used, in words: what stands
+// there instead of a file, or the fault's text.
+std::string describeFault(const std::string &path, int fault) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return "a directory, not a database file";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device, not a database file";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO, not a database file";
+    if (S_ISSOCK(st.st_mode)) return "a socket, not a database file";
+  }
+  return DbmFaultText(fault);
+}
+
+// Keeps the readable records of a damaged database: the original keeps its
+// bytes as PATH.damaged (a second name made first, so that the database
+// never goes missing), and the readable records replace it.
+int repair(Database &db, const std::string &path) {
+  if (db.h->fault != DBM_FAULT_DAMAGED) {
+    printf("%s is not damaged: nothing to repair\n", db.label.c_str());
+    return 0;
+  }
+  std::string aside = path + ".damaged";
+  if (link(path.c_str(), aside.c_str()) != 0)
+    return fail(EXIT_DB, "cannot keep the original as %s: %s", aside.c_str(), strerror(errno));
+  long kept = 0;
+  DbTWalk e;
+  for (int step = 0; WalkDbTRecords(db.h, &e, step); ++step) ++kept;
+  db.h->count = kept;
+  db.h->fault = DBM_FAULT_NONE;
+  int status = db.save();
+  if (status != 0) {
+    unlink(aside.c_str());
+    return status;
+  }
+  printf("%s: %ld readable records kept; the original is %s\n", db.label.c_str(), kept, aside.c_str());
+  return 0;
+}
+
 // The name the typed layer is given for --file: relative paths start with
 // "./" (used as they stand), a path without any "." gets ".tdb".
 std::string fileName(const char *path) {
@@ -290,6 +340,8 @@ std::string fileName(const char *path) {
   if (name[0] != '/' && name[0] != '.') name = "./" + name;
   return name;
 }
+
+int runCommand(Database &db, const std::string &command, int nargs, char **args, bool legacy);
 
 int run(int argc, char **argv) {
   Options opt;
@@ -317,8 +369,9 @@ int run(int argc, char **argv) {
     return 0;
   }
   if (i >= argc) return usageError("no command given");
-  if (!opt.db == !opt.file) return usageError("give either --db NAME or --file PATH");
   std::string command = argv[i++];
+  if (!opt.db == !opt.file && !(command == "repair" && i < argc && !opt.db && !opt.file))
+    return usageError("give either --db NAME or --file PATH");
   int nargs = argc - i;
   char **args = argv + i;
   struct Arity {
@@ -326,13 +379,17 @@ int run(int argc, char **argv) {
     int min, max;
   } const arities[] = {{"list", 0, 0},   {"get", 1, 1},    {"put", 2, 2},    {"delete", 1, 1},
                        {"delete-prefix", 1, 1}, {"dump", 0, 0}, {"export", 0, 1}, {"import", 1, 1},
-                       {"merge", 1, 1}};
+                       {"merge", 1, 1}, {"repair", 0, 1}};
   const Arity *arity = nullptr;
   for (const auto &a : arities)
     if (command == a.name) arity = &a;
   if (!arity) return usageError("unknown command %s", command.c_str());
   if (nargs < arity->min || nargs > arity->max)
     return usageError("%s takes %d to %d arguments", command.c_str(), arity->min, arity->max);
+  if (command == "repair" && nargs == 1) {
+    if (opt.file || opt.db) return usageError("give the database either as --file or after repair");
+    opt.file = args[0];
+  }
 
   std::string base, name;
   if (opt.file) {
@@ -346,8 +403,30 @@ int run(int argc, char **argv) {
   }
   Database db;
   db.label = opt.file ? opt.file : name;
+  char path[DBM_PATH_SIZE];
+  if (!DbTPath(name.c_str(), path, sizeof path))
+    return fail(EXIT_DB, "%s: path longer than %d characters", db.label.c_str(), DBM_PATH_SIZE - 1);
   db.h = DbTOpen(name.c_str(), DBT_NO_REFRESH | DBT_NO_WRITE);
   if (!db.h) return fail(EXIT_DB, "out of memory");
+  // Only put, import and merge may make a database; nothing uses a file
+  // that cannot be read.
+  bool makes = command == "put" || command == "import" || command == "merge";
+  if (!db.h->pImage && db.h->fault == DBM_FAULT_NONE && !makes)
+    return fail(EXIT_DB, "%s: no such database file", db.label.c_str());
+  if (db.h->fault != DBM_FAULT_NONE && db.h->fault != DBM_FAULT_DAMAGED)
+    return fail(EXIT_DB, "%s: %s", db.label.c_str(), describeFault(path, db.h->fault).c_str());
+  if (command == "repair") return repair(db, path);
+  if (db.h->fault == DBM_FAULT_DAMAGED && makes) return db.save();
+  // A damaged file: what can be read is shown, and the damage reported.
+  int status = runCommand(db, command, nargs, args, opt.legacy);
+  if (db.h->fault == DBM_FAULT_DAMAGED)
+    return fail(EXIT_DB, "%s: damaged record file: nothing after byte %d can be read (tdbtool repair keeps the rest)",
+                db.label.c_str(), db.h->length);
+  return status;
+}
+
+// Carries out a command on the opened database.
+int runCommand(Database &db, const std::string &command, int nargs, char **args, bool legacy) {
 
   if (command == "list") {
     forEachRecord(db, [](const char *k, size_t kn, const char *, size_t, const DbTWalk &) {
@@ -359,7 +438,7 @@ int run(int argc, char **argv) {
   if (command == "dump") return dump(db);
   if (command == "export") return exportText(db, nargs ? args[0] : nullptr);
   if (command == "import" || command == "merge")
-    return importText(db, args[0], opt.legacy, command == "import");
+    return importText(db, args[0], legacy, command == "import");
 
   std::string key, why;
   if (!unescape(args[0], key, why)) return usageError("key: %s", why.c_str());
@@ -378,7 +457,7 @@ int run(int argc, char **argv) {
     if (value.empty()) return usageError("an empty value cannot be stored");
     if (key.size() >= DBT_KEY_BUF_SIZE || key.size() + value.size() + 3 > DBM_MAX_PAYLOAD)
       return usageError("record too long");
-    db.prepare(opt.legacy, false);
+    db.prepare(legacy, false);
     if (!DbmTPutRecord(db.h, key.c_str(), value.data(), static_cast<int>(value.size())))
       return fail(EXIT_DB, "cannot store the record");
     return db.save();
