@@ -104,6 +104,10 @@ HtmlFile *FindHtmlFile(const char *name);
 // and makes its first page (or the target's page) current. Null for an
 // "http://" name, an unreadable, empty or page-less file, or a full table.
 HtmlFile *ParseHtmlFile(const char *name, const char *text);
+// Releases every loaded file with all it owns and empties the file table
+// and the history. The help keeps its files for the life of the process;
+// this serves tools and tests that load one help after another.
+void HtmlReleaseFiles();
 
 // ---------------------------------------------------------------- layout --
 
@@ -114,6 +118,9 @@ constexpr int HTML_MAX_TABLE_DEPTH = 16;   // deeper tables are left out
 constexpr int HTML_MAX_TABLE_WIDTH = 1000; // characters
 
 extern const char HtmlKeys[];
+// The tag of a table element once its layout is computed (its text is then
+// the HtmlTable); a "fitab" tag written in a page is not this pointer.
+extern char HtmlFitab[];
 
 void PrintText(HtmlFile *file, int *row, int *column, const char *text, int length, int fill);
 void BuildTextImage(HtmlFile *file);

@@ -18,6 +18,8 @@
 #include "MemMgr.h"
 #include "utils.h"
 
+char HtmlFitab[] = "fitab";
+
 const char HtmlKeys[] =
     ",p,/p,b,/b,font,/font,a,/a,tr,/tr,br,table,fitab,/table,td,/td,h1,h2,h3,h4,h5,h6,"
     "/h1,/h2,/h3,/h4,/h5,/h6,ol,/ol,li,/li,div,/div,img,";
@@ -33,7 +35,6 @@ enum Key {
 
 constexpr int INITIAL_ROWS = 64;
 constexpr int MAX_PIXELS = 7 * HTML_MAX_TABLE_WIDTH;
-char kFitab[] = "fitab";
 
 // State of one page's layout that spans the nested calls.
 struct Layout {
@@ -46,7 +47,13 @@ struct Layout {
 };
 Layout layout;
 
-int keyOf(const HtmlElement *e) { return e->tag != nullptr ? FindTokenC(e->tag, HtmlKeys) : 0; }
+// The element's item in HtmlKeys; "fitab" only for a table the layout has
+// sized, never for a tag of that name written in the page.
+int keyOf(const HtmlElement *e) {
+  if (e->tag == nullptr) return 0;
+  int k = FindTokenC(e->tag, HtmlKeys);
+  return k == K_FITAB && e->tag != HtmlFitab ? 0 : k;
+}
 
 HtmlElement *nextElement() { return static_cast<HtmlElement *>(ListWalk(pCurrentPage->body, 1)); }
 
@@ -128,11 +135,14 @@ int sumOf(const int *v, int n) {
 // its "/table".
 HtmlTable *sizeTable(HtmlElement *element, int available) {
   auto *t = static_cast<HtmlTable *>(GetMem(sizeof(HtmlTable)));
-  MemHolder arrays(GetMem(3 * HTML_MAX_TABLE_CELLS * sizeof(int)));
-  if (t == nullptr || arrays.get() == nullptr) SysError("Unable to allocate memory");
-  int *rowH = static_cast<int *>(arrays.get());
-  int *colW = rowH + HTML_MAX_TABLE_CELLS;
-  int *colSet = colW + HTML_MAX_TABLE_CELLS;   // explicit widths from the cells
+  if (t == nullptr) SysError("Unable to allocate memory");
+  // Work arrays of this nesting level; a row's height is cleared by its tr.
+  static int work[HTML_MAX_TABLE_DEPTH][3][HTML_MAX_TABLE_CELLS];
+  int *rowH = work[layout.sizing - 1][0];
+  int *colW = work[layout.sizing - 1][1];
+  int *colSet = work[layout.sizing - 1][2];   // explicit widths from the cells
+  memset(colW, 0, sizeof work[0][1]);
+  memset(colSet, 0, sizeof work[0][2]);
 
   t->rule = 1;
   int borderPx = 0, spacingPx = 0, paddingPx = 0;
@@ -235,7 +245,7 @@ HtmlTable *sizeTable(HtmlElement *element, int available) {
     }
   }
 
-  element->tag = kFitab;
+  element->tag = HtmlFitab;
   element->text = t;
   if (hasWidth && width != 0) {
     for (int c = 0; c < columns; c++)
@@ -293,7 +303,9 @@ void BuildTextImage(HtmlFile *file) {
   PutMem(page->text);
   page->text = nullptr;
   page->gridRows = 0;
-  if (!growGrid(page, INITIAL_ROWS)) SysError("Unable to allocate memory");
+  // Most elements add at most two rows; a grid of that size is rarely grown.
+  long rows = std::min<long>(HTML_MAX_GRID_ROWS, INITIAL_ROWS + 2L * page->body->count);
+  if (!growGrid(page, rows)) SysError("Unable to allocate memory");
   ListDelAllItems(page->links);
   page->lines = 0;
   layout = Layout{};
@@ -403,8 +415,9 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
             break;
           }
           ListNode *after = page->body->cursor;
-          GetTextTable(file, e, columnWidth(cell));
+          HtmlTable *sized = GetTextTable(file, e, columnWidth(cell));
           page->body->cursor = after;
+          if (sized == nullptr) break;
         }
         auto *t = static_cast<HtmlTable *>(e->text);
         if (table != nullptr) {
@@ -477,7 +490,7 @@ int GetColumnCnt() {
 }
 
 HtmlTable *GetTextTable(HtmlFile *, HtmlElement *element, int available) {
-  if (pCurrentPage == nullptr || element == nullptr) return nullptr;
+  if (pCurrentPage == nullptr || element == nullptr || layout.sizing >= HTML_MAX_TABLE_DEPTH) return nullptr;
   layout.sizing++;
   HtmlTable *t = sizeTable(element, available);
   layout.sizing--;
@@ -536,8 +549,16 @@ void PrintTextImage(HtmlFile *file) {
     link->position = static_cast<int>(pos);
     link->end = static_cast<int>(std::min(pos + link->length, out));
   }
-  char *shrunk = static_cast<char *>(AdjustMem(g, static_cast<size_t>(out) + 1));
-  if (shrunk != nullptr) page->text = shrunk;
+  // The text moves into a block of its own size: shrinking the grid in
+  // place would clear all of its unused rows.
+  if (size > 2 * out + MEM_BLOCK_SIZE) {
+    auto *text = static_cast<char *>(GetMem(static_cast<size_t>(out) + 1));
+    if (text != nullptr) {
+      memcpy(text, g, static_cast<size_t>(out) + 1);
+      PutMem(g);
+      page->text = text;
+    }
+  }
 }
 
 int GetLinkLabelLen(const HtmlLink *link) {

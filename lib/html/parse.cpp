@@ -103,9 +103,27 @@ HtmlPage *addPage(HtmlFile *file) {
   return static_cast<HtmlPage *>(ListPushItem(file->pages, &page, sizeof page));
 }
 
+// Releases a file record with its pages and everything they own: the link
+// records of "a" elements and the table records of "fitab" elements.
 void releaseFile(HtmlFile *file) {
   for (ListNode *n = file->pages->head; n != nullptr; n = n->next) {
     auto *page = static_cast<HtmlPage *>(n->item);
+    for (ListNode *b = page->body->head; b != nullptr; b = b->next) {
+      auto *e = static_cast<HtmlElement *>(b->item);
+      if (e->tag == nullptr) continue;
+      if (strcasecmp(e->tag, "a") == 0) {
+        PutMem(e->text);
+      } else if (e->tag == HtmlFitab) {
+        auto *table = static_cast<HtmlTable *>(e->text);
+        PutMem(table->rowHeights);
+        PutMem(table->colWidths);
+        PutMem(table);
+      }
+    }
+    for (ListNode *h = page->head->head; h != nullptr; h = h->next) {
+      auto *e = static_cast<HtmlElement *>(h->item);
+      if (e->tag != nullptr && strcasecmp(e->tag, "a") == 0) PutMem(e->text);
+    }
     ListDel(page->head);
     ListDel(page->body);
     ListDel(page->links);
@@ -327,4 +345,14 @@ HtmlFile *ParseHtmlFile(const char *name, const char *text) {
   pCurrentPage = static_cast<HtmlPage *>(file->pages->head->item);
   if (target != nullptr && *target != '\0') GoToTarget(target);
   return file;
+}
+
+void HtmlReleaseFiles() {
+  for (int i = 0; i < FileIndex; i++) {
+    releaseFile(aFile[i]);
+    aFile[i] = nullptr;
+  }
+  FileIndex = CurrentFile = HistoryI = TargetPos = 0;
+  pCurrentPage = nullptr;
+  flBuildingFile = 0;
 }

@@ -15,12 +15,7 @@
 
 namespace htmltest {
 
-inline void resetHelp() {
-  for (HtmlFile *&f : aFile) f = nullptr;
-  FileIndex = CurrentFile = HistoryI = TargetPos = 0;
-  pCurrentPage = nullptr;
-  flBuildingFile = 0;
-}
+inline void resetHelp() { HtmlReleaseFiles(); }
 
 // Elements as text: a run as [text], a tag as <name attrs>, an "a" tag as
 // <a kind:target>.

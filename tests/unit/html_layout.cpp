@@ -42,6 +42,7 @@ TEST_F(HtmlTest, BodyIsLaidOut) {
       {"<ol><li><table border><tr><td>t</td></tr></table></ol>", "\n   1. \n,-,\n|t|\n'-'\n\n"},
       {"a\n  b<a href=x>L</a><br>", "a\nb<L>\n"},
       {"a<br>b", "a\n"},
+      {"<fitab border>a<br>", "a\n"},
       {repeat("x", 140) + "<a href=y>L</a><br>", repeat("x", 140) + "<L>\n"},
   };
   for (const auto &c : cases) {
