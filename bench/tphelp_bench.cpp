@@ -47,8 +47,6 @@ const std::string &helpFile() {
   return path;
 }
 
-bool haveW3m() { return access("/usr/bin/w3m", X_OK) == 0; }
-
 // Runs argv with standard output and error on /dev/null; false when it
 // cannot be started or does not end with status 0.
 bool runQuietly(const char *const argv[]) {
@@ -78,21 +76,22 @@ void Tphelp(benchmark::State &state) {
     if (!runTphelp()) state.SkipWithError("tphelp failed");
 }
 
+// False, with the note, when w3m is not there to compare with.
+bool needW3m(benchmark::State &state) {
+  if (access("/usr/bin/w3m", X_OK) == 0) return true;
+  state.SkipWithError("w3m is not installed (apt-get install w3m)");
+  return false;
+}
+
 void W3mDump(benchmark::State &state) {
-  if (!haveW3m()) {
-    state.SkipWithError("w3m is not installed (apt-get install w3m)");
-    return;
-  }
+  if (!needW3m(state)) return;
   for (auto _ : state)
     if (!runW3m()) state.SkipWithError("w3m failed");
 }
 
 // Both programs in every iteration; the counter is tphelp's share of w3m's time.
 void Ratio(benchmark::State &state) {
-  if (!haveW3m()) {
-    state.SkipWithError("w3m is not installed (apt-get install w3m)");
-    return;
-  }
+  if (!needW3m(state)) return;
   using Clock = std::chrono::steady_clock;
   Clock::duration ours{}, theirs{};
   for (auto _ : state) {
