@@ -3,10 +3,6 @@
 // file table and its limit.
 #include "html_fixture.h"
 
-#include <cstring>
-
-#include "utils.h"
-
 namespace {
 
 using htmltest::HtmlTest;
@@ -116,16 +112,6 @@ TEST_F(HtmlTest, FileTableRefusesTheHundredAndFirstFile) {
   EXPECT_EQ(aFile[HTML_MAX_FILES - 1], last);
   EXPECT_EQ(ParseHtmlFile("f5", nullptr), aFile[5]);
   EXPECT_EQ(CurrentFile, 5);
-}
-
-TEST(HtmlEntities, TablesRunParallelFromNbspToYuml) {
-  EXPECT_EQ(HTMLKeySizes[0], 5);
-  EXPECT_EQ(HTMLKeySizes[95], 5);
-  EXPECT_EQ(FindToken("AElig;", HTMLKeys), 0xC6 - 0xA0 + 1);
-  EXPECT_EQ(HTMLChars[FindToken("divide;", HTMLKeys) - 1], 0xF7);
-  int sum = 0;
-  for (uint8_t s : HTMLKeySizes) sum += s + 1;
-  EXPECT_EQ(sum, static_cast<int>(strlen(HTMLKeys)));
 }
 
 }  // namespace
