@@ -1,0 +1,358 @@
+// Reading help files: the file table, pages cut out of a file by its html
+// tags, and the head and body of each page turned into element lists.
+//
+// The parser works in place on the file's text: tags and text runs are cut
+// with NUL bytes and elements point into the text, so the text lives as long
+// as its file. The text always ends in a NUL, and no scan runs past it.
+#include "html.h"
+
+#include <strings.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "MemMgr.h"
+#include "utils.h"
+
+HtmlFile *aFile[HTML_MAX_FILES];
+int FileIndex;
+int CurrentFile;
+HtmlPage *pCurrentPage;
+
+constexpr char HTMLKeys[] =
+    ",nbsp;,iexcl;,cent;,pound;,curren;,yen;,brvbar;,sect;,uml;,copy;,ordf;,laquo;"
+    ",not;,shy;,reg;,macr;,deg;,plusmn;,sup2;,sup3;,acute;,micro;,para;,middot;"
+    ",cedil;,sup1;,ordm;,raquo;,frac14;,frac12;,frac34;,iquest;,Agrave;,Aacute;"
+    ",Acirc;,Atilde;,Auml;,Aring;,AElig;,Ccedil;,Egrave;,Eacute;,Ecirc;,Euml;"
+    ",Igrave;,Iacute;,Icirc;,Iuml;,ETH;,Ntilde;,Ograve;,Oacute;,Ocirc;,Otilde;"
+    ",Ouml;,times;,Oslash;,Ugrave;,Uacute;,Ucirc;,Uuml;,Yacute;,THORN;,szlig;"
+    ",agrave;,aacute;,acirc;,atilde;,auml;,aring;,aelig;,ccedil;,egrave;,eacute;"
+    ",ecirc;,euml;,igrave;,iacute;,icirc;,iuml;,eth;,ntilde;,ograve;,oacute;"
+    ",ocirc;,otilde;,ouml;,divide;,oslash;,ugrave;,uacute;,ucirc;,uuml;,yacute;"
+    ",thorn;,yuml;";
+
+namespace {
+
+constexpr int ENTITY_MAX_REACH = 15;   // the ";" of a named reference lies at most this far
+
+bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// A character reference at p (an "&"): the character and the bytes it takes,
+// or 0 bytes when p starts none. A reference must close with ";" before the
+// run ends (the next "<" or the end of the text), or it is plain text.
+struct Reference {
+  unsigned char ch;
+  int size;
+};
+
+Reference decodeReference(const char *p) {
+  if (p[1] == '#') {
+    const char *q = p + 2;
+    while (*q != '\0' && *q != ';' && *q != '<') q++;
+    if (*q != ';') return {0, 0};
+    long code = strtol(p + 2, nullptr, 10);
+    return {static_cast<unsigned char>(code & 0xFF), static_cast<int>(q - p) + 1};
+  }
+  if (strncasecmp(p, "&quot;", 6) == 0) return {'"', 6};
+  int semi = 0;
+  for (int i = 1; i <= ENTITY_MAX_REACH && p[i] != '\0' && p[i] != '<'; i++) {
+    if (p[i] == ';') {
+      semi = i;
+      break;
+    }
+  }
+  if (semi == 0) return {0, 0};
+  char name[ENTITY_MAX_REACH + 1];
+  memcpy(name, p + 1, static_cast<size_t>(semi));
+  name[semi] = '\0';
+  int k = FindToken(name, HTMLKeys);
+  if (k == 0) return {0, 0};
+  return {HTMLChars[k - 1], HTMLKeySizes[k - 1] + 1};
+}
+
+// Splits a tag's inner text in place into its name and attribute text (the
+// rest after the one white-space character that ends the name).
+void splitTag(char *inner, char **name, char **attrs) {
+  char *p = SkipSpace(inner);
+  *name = p;
+  while (*p != '\0' && !isSpace(static_cast<unsigned char>(*p))) p++;
+  if (*p != '\0') *p++ = '\0';
+  *attrs = p;
+}
+
+// The end of the text from p on: the NUL that closes the file's text.
+char *endOf(char *p) { return p + strlen(p); }
+
+// Moves the parse position past the ">" after the next "/HTML".
+void skipSection(HtmlFile *file) {
+  char *end = StrCaseStr(file->position, "/HTML");
+  if (end == nullptr) {
+    file->position = endOf(file->position);
+    return;
+  }
+  char *gt = strchr(end, '>');
+  file->position = gt != nullptr ? gt + 1 : endOf(end);
+}
+
+HtmlPage *addPage(HtmlFile *file) {
+  HtmlPage page{};
+  page.head = ListCreate();
+  page.body = ListCreate();
+  page.links = ListCreate();
+  return static_cast<HtmlPage *>(ListPushItem(file->pages, &page, sizeof page));
+}
+
+// Releases a file record with its pages and everything they own: the link
+// records of "a" elements and the table records of "fitab" elements.
+void releaseFile(HtmlFile *file) {
+  for (ListNode *n = file->pages->head; n != nullptr; n = n->next) {
+    auto *page = static_cast<HtmlPage *>(n->item);
+    for (ListNode *b = page->body->head; b != nullptr; b = b->next) {
+      auto *e = static_cast<HtmlElement *>(b->item);
+      if (e->tag == nullptr) continue;
+      if (strcasecmp(e->tag, "a") == 0) {
+        PutMem(e->text);
+      } else if (e->tag == HtmlFitab) {
+        auto *table = static_cast<HtmlTable *>(e->text);
+        PutMem(table->rowHeights);
+        PutMem(table->colWidths);
+        PutMem(table);
+      }
+    }
+    for (ListNode *h = page->head->head; h != nullptr; h = h->next) {
+      auto *e = static_cast<HtmlElement *>(h->item);
+      if (e->tag != nullptr && strcasecmp(e->tag, "a") == 0) PutMem(e->text);
+    }
+    ListDel(page->head);
+    ListDel(page->body);
+    ListDel(page->links);
+    PutMem(page->text);
+  }
+  ListDel(file->pages);
+  PutMem(file->content);
+  PutMem(file->name);
+  PutMem(file);
+}
+
+// Cuts the file into pages and parses their heads and bodies.
+void readPages(HtmlFile *file) {
+  HtmlPage *page = nullptr;
+  while (char *inner = GetKeyWord(file)) {
+    char *name;
+    char *attrs;
+    splitTag(inner, &name, &attrs);
+    switch (FindTokenC(name, ",html,head,body,/html,")) {
+      case 1: {
+        if (strstr(attrs, "SkipPage") != nullptr) {
+          skipSection(file);
+          break;
+        }
+        char *named = StrCaseStr(attrs, "page=\"");
+        if (page != nullptr && named == nullptr) break;
+        page = addPage(file);
+        if (named != nullptr) {
+          page->name = named + 6;
+          char *quote = strchr(page->name, '"');
+          if (quote != nullptr) *quote = '\0';
+        }
+        break;
+      }
+      case 2:
+        if (page != nullptr && page->head->count == 0) ParseHtml(file, page->head, "head");
+        break;
+      case 3:
+        if (page != nullptr) ParseHtml(file, page->body, "body");
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+// The lengths of the names of HTMLKeys, their ";" included, and the
+// characters they stand for, from 0xA0 on in the names' order.
+constexpr std::array<uint8_t, 96> HTMLKeySizes = [] {
+  std::array<uint8_t, 96> size{};
+  int item = -1;
+  for (const char *p = HTMLKeys; *p; p++) {
+    if (*p == ',') item++;
+    else size[static_cast<size_t>(item)]++;
+  }
+  return size;
+}();
+
+constexpr std::array<unsigned char, 96> HTMLChars = [] {
+  std::array<unsigned char, 96> ch{};
+  for (size_t i = 0; i < ch.size(); i++) ch[i] = static_cast<unsigned char>(0xA0 + i);
+  return ch;
+}();
+
+char *GetKeyWord(HtmlFile *file) {
+  if (file == nullptr || file->position == nullptr) return nullptr;
+  char *lt = strchr(file->position, '<');
+  if (lt == nullptr) return nullptr;
+  *lt = '\0';
+  char *gt = strchr(lt + 1, '>');
+  if (gt == nullptr) {
+    file->position = endOf(lt + 1);
+    return nullptr;
+  }
+  *gt = '\0';
+  file->position = gt + 1;
+  return lt + 1;
+}
+
+void AddAtribute(List *list, char *tag, char *text) {
+  HtmlElement element{tag, text, StrLen(text)};
+  if (tag != nullptr && strcasecmp(tag, "a") == 0) {
+    auto *link = static_cast<HtmlLink *>(GetMem(sizeof(HtmlLink)));
+    if (link == nullptr) SysError("Unable to allocate memory");
+    constexpr char kDelims[] = " \t\n\r";
+    for (char *word = GetTokenParse(text, kDelims); word != nullptr; word = GetTokenParse(nullptr, kDelims)) {
+      char *eq = strchr(word, '=');
+      if (eq == nullptr) continue;
+      *eq = '\0';
+      char *value = eq + 1;
+      if (*value == '"') value++;
+      char *quote = strchr(value, '"');
+      if (quote != nullptr) *quote = '\0';
+      int kind = FindTokenC(word, ",name,href,");
+      if (kind != 0) {
+        link->target = value;
+        link->kind = kind;
+      }
+    }
+    element.text = link;
+  }
+  ListPushItem(list, &element, sizeof element);
+}
+
+void ParseHtml(HtmlFile *file, List *list, const char *closing) {
+  if (file == nullptr || file->position == nullptr) return;
+  char *r = file->position;
+  char *run = nullptr;   // start of the open run
+  char *w = nullptr;     // where the run's next accepted character goes
+  auto accept = [&](char c, char *at) {
+    if (run == nullptr) run = w = at;
+    *w++ = c;
+  };
+  while (*r != '\0') {
+    unsigned char c = static_cast<unsigned char>(*r);
+    if (c == '<') {
+      *r = '\0';
+      if (run != nullptr) {
+        *w = '\0';
+        AddAtribute(list, nullptr, run);
+        run = nullptr;
+      }
+      char *inner = r + 1;
+      char *gt = strchr(inner, '>');
+      char *next;
+      if (gt != nullptr) {
+        *gt = '\0';
+        next = gt + 1;
+      } else {
+        next = endOf(inner);
+      }
+      char *name;
+      char *attrs;
+      splitTag(inner, &name, &attrs);
+      if (closing != nullptr && name[0] == '/' && strcasecmp(name + 1, closing) == 0) {
+        file->position = next;
+        return;
+      }
+      AddAtribute(list, name, attrs);
+      r = next;
+      continue;
+    }
+    if (c == '&') {
+      Reference ref = decodeReference(r);
+      if (ref.size > 0) {
+        char *at = r;
+        r += ref.size;
+        accept(static_cast<char>(ref.ch), at);
+      } else {
+        if (run != nullptr) *w++ = '&';
+        r++;
+      }
+      continue;
+    }
+    if (isSpace(c)) {
+      if (run != nullptr) {
+        *w++ = static_cast<char>(c);
+        r++;
+        while (isSpace(static_cast<unsigned char>(*r))) r++;
+      } else {
+        r++;
+      }
+      continue;
+    }
+    accept(static_cast<char>(c), r);
+    r++;
+  }
+  file->position = r;
+}
+
+HtmlFile *FindHtmlFile(const char *name) {
+  if (name == nullptr) return nullptr;
+  for (int i = 0; i < FileIndex; i++) {
+    if (aFile[i] != nullptr && strcmp(aFile[i]->name, name) == 0) {
+      CurrentFile = i;
+      return aFile[i];
+    }
+  }
+  return nullptr;
+}
+
+HtmlFile *ParseHtmlFile(const char *name, const char *text) {
+  if (name == nullptr || strncasecmp(name, "http://", 7) == 0) return nullptr;
+  if (strncasecmp(name, "file://", 7) == 0) name += 7;
+  MemHolder fileName(SaveStr(name));
+  char *target = strchr(fileName.str(), '#');
+  if (target != nullptr) *target++ = '\0';
+
+  HtmlFile *loaded = FindHtmlFile(fileName.str());
+  if (loaded != nullptr && loaded->pages->count > 0) {
+    pCurrentPage = static_cast<HtmlPage *>(loaded->pages->head->item);
+    return loaded;
+  }
+  if (FileIndex >= HTML_MAX_FILES) return nullptr;
+
+  char *content = text != nullptr ? SaveStr(text) : GetSavedFileContent(fileName.str(), nullptr);
+  if (content == nullptr) return nullptr;
+  auto *file = static_cast<HtmlFile *>(GetMem(sizeof(HtmlFile)));
+  if (file == nullptr) SysError("Unable to allocate memory");
+  file->content = content;
+  file->position = content;
+  file->pages = ListCreate();
+  // The target points into the name's copy, which the record keeps.
+  file->name = static_cast<char *>(fileName.release());
+  readPages(file);
+  if (file->pages->count == 0) {
+    releaseFile(file);
+    return nullptr;
+  }
+
+  CurrentFile = FileIndex;
+  aFile[FileIndex++] = file;
+  for (ListNode *n = file->pages->head; n != nullptr; n = n->next) {
+    pCurrentPage = static_cast<HtmlPage *>(n->item);
+    PrintTextImage(file);
+  }
+  pCurrentPage = static_cast<HtmlPage *>(file->pages->head->item);
+  if (target != nullptr && *target != '\0') GoToTarget(target);
+  return file;
+}
+
+void HtmlReleaseFiles() {
+  for (int i = 0; i < FileIndex; i++) {
+    releaseFile(aFile[i]);
+    aFile[i] = nullptr;
+  }
+  FileIndex = CurrentFile = HistoryI = TargetPos = 0;
+  pCurrentPage = nullptr;
+  flBuildingFile = 0;
+}

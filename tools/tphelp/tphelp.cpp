@@ -1,0 +1,95 @@
+// tphelp: prints a help file as the terminal help lays it out, page after
+// page, each followed by the targets of its hyperlinks numbered in the order
+// they are marked. With --page NAME only the page that holds the named page
+// or anchor is printed, from the anchor's line on.
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Handles.h"
+#include "html.h"
+#include "utils.h"
+
+namespace {
+
+constexpr char kUsage[] = "usage: tphelp [--page NAME] FILE\n";
+
+void printReferences(const HtmlPage *page) {
+  int n = 0;
+  for (const ListNode *l = page->links->head; l != nullptr; l = l->next) {
+    const HtmlLink *link = *static_cast<HtmlLink **>(l->item);
+    if (link->kind != LINK_HREF) continue;
+    if (n++ == 0) printf("\nReferences:\n\n");
+    printf("[%d] %s\n", n, link->target != nullptr ? link->target : "");
+  }
+}
+
+void printPage(int number, const HtmlPage *page, const char *from) {
+  if (page->name != nullptr) printf("-- page %d: %s --\n", number, page->name);
+  else printf("-- page %d --\n", number);
+  fputs(from, stdout);
+  printReferences(page);
+}
+
+// The file name without "file://" and "#target", for the readability check.
+bool readable(const char *name) {
+  if (strncasecmp(name, "file://", 7) == 0) name += 7;
+  char path[4096];
+  CopyStr(path, sizeof path, name);
+  if (char *hash = strchr(path, '#')) *hash = '\0';
+  FileHandle f(fopen(path, "rb"));
+  if (!f) {
+    fprintf(stderr, "tphelp: cannot read %s: %s\n", path, strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *pageName = nullptr;
+  const char *fileName = nullptr;
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--page") == 0 && i + 1 < argc) pageName = argv[++i];
+    else if (argv[i][0] == '-' || fileName != nullptr) {
+      fputs(kUsage, stderr);
+      return 1;
+    } else fileName = argv[i];
+  }
+  if (fileName == nullptr) {
+    fputs(kUsage, stderr);
+    return 1;
+  }
+  if (strncasecmp(fileName, "http://", 7) == 0) {
+    fprintf(stderr, "tphelp: %s: only local help files can be shown\n", fileName);
+    return 1;
+  }
+  if (!readable(fileName)) return 1;
+  HtmlFile *file = ParseHtmlFile(fileName, nullptr);
+  if (file == nullptr) {
+    fprintf(stderr, "tphelp: %s holds no help page\n", fileName);
+    return 1;
+  }
+  if (pageName != nullptr) {
+    int before = HistoryI;
+    GoToTarget(pageName);
+    if (HistoryI == before) {
+      fprintf(stderr, "tphelp: no page or anchor %s in %s\n", pageName, fileName);
+      return 1;
+    }
+    const char *text = pCurrentPage->text;
+    int from = TargetPos;
+    while (from > 0 && text[from - 1] != '\n') from--;
+    printPage(ListGetItemPos(file->pages, pCurrentPage), pCurrentPage, text + from);
+    return 0;
+  }
+  int number = 0;
+  for (const ListNode *n = file->pages->head; n != nullptr; n = n->next) {
+    if (number > 0) putchar('\n');
+    printPage(++number, static_cast<const HtmlPage *>(n->item), static_cast<const HtmlPage *>(n->item)->text);
+  }
+  return fflush(stdout) == 0 ? 0 : 1;
+}
