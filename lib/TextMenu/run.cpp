@@ -186,10 +186,13 @@ int FindSelection(MenuDef *menu, int count) {
   pOption = const_cast<char *>(p);
 
   TextMenuItem *items = menu->items;
+  // Items without a key (labels, rows, tasks, bars) are never chosen.
   if (isdigit(static_cast<unsigned char>(word[0]))) {
     const long n = strtol(word, nullptr, 10);
     for (int i = 0; i < count && items[i].label != nullptr; i++)
-      if (items[i].label[0] != '~' && items[i].state == 0 && items[i].key == n) return i + 1;
+      if (items[i].label[0] != '~' && items[i].state == 0 && items[i].key != 0 &&
+          items[i].key == n)
+        return i + 1;
     return 0;
   }
   const int c = tolower(static_cast<unsigned char>(word[0]));
