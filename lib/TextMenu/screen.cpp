@@ -167,7 +167,7 @@ ScreenImage *Overlay(ScreenImage *image, const char *text, int wait) {
   if (wait) {
     if (getchar() == EOF) MenuInputEnded();
   }
-  MoveCursor(image, savedCol, savedRow);
+  MoveCursor(image, savedCol, savedRow - 1);   // the image counts rows from 1
   return image;
 }
 

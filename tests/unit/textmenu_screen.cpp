@@ -155,6 +155,13 @@ TEST_F(MenuScreen, ImageWritesStayInsideTheImage) {
     WriteString(image, "%s", c.text);
     EXPECT_EQ(std::string(image->cells, 30), c.expect);
   }
+  SetOvlInfo(image, 2, 1, 10, 3);
+  SetPosition(image, 4, 2);
+  feed("\n");
+  const std::string stars(14, '*');
+  EXPECT_EQ(capture([&] { Overlay(image, "Hi\nthere you", 1); }),
+            "\033[2;3H" + stars + "\033[3;3H* Hi         *\033[4;3H* there you  *"
+            "\033[5;3H* Press enter*\033[6;3H" + stars + "\033[2;5H");
   NumberScreen(image);
   EXPECT_EQ(std::string(image->cells, 30), "012345678901234567890123456789");
   EXPECT_EQ(capture([&] { Refresh(image); }), "01234567890123456789012345678");

@@ -484,8 +484,15 @@ int main(int argc, char **argv) {
     }
   }
   for (MenuDesc &m : menus) InitMenu(&m.def);
-  const bool load = settings != nullptr && access(settings, R_OK) == 0;
-  RunMenu(&menus.front().def, load ? settings : nullptr, batch ? 0 : 1);
+  if (settings != nullptr && access(settings, R_OK) == 0 && OpenInputFile(settings, 1)) {
+    // The loaded values become the defaults the menus are prepared with. A
+    // damaged file's stray "}" may call the apply item: that applies nothing.
+    LoadMenu(&menus.front().def);
+    CloseInputFile();
+    keepValues();
+    applied = false;
+  }
+  RunMenu(&menus.front().def, nullptr, batch ? 0 : 1);
   if (!applied) return kExitLeft;
 
   keepValues();
