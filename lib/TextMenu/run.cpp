@@ -367,7 +367,7 @@ char *PromptUser(const char *prompt, char *buffer) {
 }
 
 char *PostMsgV(const char *fmt, va_list ap) {
-  vprintf(fmt != nullptr ? fmt : "", ap);
+  if (fmt != nullptr) vprintf(fmt, ap);
   Nlsfprintf(stdout, pDrvCoreDB, 25, 1001);
   return MenuGets(LineBuf, LINEBUF_SIZE);
 }
