@@ -68,7 +68,13 @@ class TpmenuSession : public ::testing::Test {
            Quote(kMenu) + "; echo $? >status; sleep 600";
   }
   std::string file(const std::string &name) const { return dir_ + "/" + name; }
-  std::string status() const { return ReadFile(file("status")); }
+  // tpmenu's exit status, waited for up to five seconds.
+  std::string status() const {
+    std::string text;
+    for (int i = 0; i < 100 && (text = ReadFile(file("status"))).find('\n') == std::string::npos; i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return text;
+  }
 
   std::string dir_;
 };
@@ -112,8 +118,6 @@ TEST_F(TpmenuSession, ChooseTypeRefusePickStoreAndApply) {
   tmux.type("");
   ASSERT_TRUE(tmux.waitFor("Apply the new queue settings? [y/n]")) << tmux.screen();
   tmux.type("y");
-  for (int i = 0; i < 100 && status().empty(); i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(status(), "0\n");
 
   const std::string assignments =
@@ -142,8 +146,6 @@ TEST_F(TpmenuSession, LeavingWithoutChangesDoesNotApply) {
   tmux.type("");
   ASSERT_TRUE(tmux.waitFor("Do you want to exit tpmenu? [y/n]")) << tmux.screen();
   tmux.type("y");
-  for (int i = 0; i < 100 && status().empty(); i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(status(), "1\n");
   EXPECT_FALSE(std::filesystem::exists(file("out.sh")));
   EXPECT_EQ(Shell(Quote(TARNU_TPMENU_BIN) + " " + Quote(kMenu) + " </dev/null >/dev/null 2>&1"), 3);
