@@ -169,8 +169,10 @@ int StoreMenuFile(MenuDef *menu, const char *path) {
     ErrorMsg(1, 0, "can't open file %s: %s", newPath, strerror(errno));
     return 0;
   }
+  FILE *const edit = pOut;   // an edit's output stream stays as it was
   pOut = fdopen(fd, "w");
   if (pOut == nullptr) {
+    pOut = edit;
     close(fd);
     unlink(newPath);
     return 0;
@@ -178,7 +180,7 @@ int StoreMenuFile(MenuDef *menu, const char *path) {
   StoreMenu(menu);
   bool ok = fflush(pOut) == 0 && !ferror(pOut) && fsync(fileno(pOut)) == 0;
   ok = fclose(pOut) == 0 && ok;
-  pOut = nullptr;
+  pOut = edit;
   if (ok && rename(newPath, path) == 0) return 1;
   ErrorMsg(1, 0, "couldn't write %s", path);
   unlink(newPath);

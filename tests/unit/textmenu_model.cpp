@@ -36,6 +36,16 @@ TEST_F(MenuModel, PreparationSetsKeysValuesAndCurrentChoice) {
   EXPECT_EQ(FreeMenu(&menu), &items[6]);
   EXPECT_EQ(items[4].value, 0);
 
+  std::string many = "_c";
+  for (int i = 1; i < 70; i++) many += ",_c";
+  TextMenuItem big[] = {item("Big", MENUITEM_MULTI, 0, many.data()), {}};
+  MenuDef mb{"M", 0, nullptr, nullptr, 0, nullptr, nullptr, big, 0};
+  testing::internal::CaptureStderr();
+  InitMenu(&mb);
+  std::string out = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(big[0].choiceCount, MENU_MAX_MULTI);   // more cannot be marked in the value
+  EXPECT_NE(out.find("\"Big\" has 70 choices"), std::string::npos) << out;
+
   Choices wrap("_a, b");
   TextMenuItem one[] = {item("W", MENUITEM_CHOICE, 1, wrap.buf), {}};
   MenuDef m1{"M", 0, nullptr, nullptr, 0, nullptr, nullptr, one, 0};
@@ -92,12 +102,16 @@ TEST_F(MenuModel, ConditionsReadLeftToRight) {
 TEST_F(MenuModel, StateFormatsEnableHideAndSetItems) {
   Choices yesNo("_No,_Yes");
   TextMenuItem items[] = {
-      item("Device", MENUITEM_CHOICE, 0, yesNo.buf, "N0{2,3} H1{4} S1{5.7}"),
+      item("Device", MENUITEM_CHOICE, 1, yesNo.buf, "N0{2,3} H1{4} S1{5.7}"),
       item("l", MENUITEM_LABEL), item("a", MENUITEM_INT), item("b", MENUITEM_INT),
       item("c", MENUITEM_INT),   item("d", MENUITEM_INT, 3), {},
   };
   MenuDef menu{"M", 0, nullptr, nullptr, 0, nullptr, nullptr, items, 0};
   InitMenu(&menu);
+  EXPECT_EQ(items[5].value, 7);   // not reset by the later item's own preparation
+  EXPECT_EQ(items[4].state, 2);
+  items[0].value = 0;
+  ProcessStateFormat(&menu, 0);
   EXPECT_EQ(items[2].state, 1);
   EXPECT_EQ(items[3].state, 1);
   EXPECT_EQ(items[4].state, 0);
@@ -107,12 +121,14 @@ TEST_F(MenuModel, StateFormatsEnableHideAndSetItems) {
     ProcessStateFormat(&menu, 0);
   }
   EXPECT_EQ(items[2].state, 0);
-  EXPECT_EQ(items[4].state, 2);
   EXPECT_EQ(items[5].value, 7);
   items[0].value = 0;
   ProcessStateFormat(&menu, 0);
   EXPECT_EQ(items[5].value, 3);
   EXPECT_EQ(items[5].savedValue, -1);
+  items[2].type = MENUITEM_NAME;   // a disabled name cannot be set, so it does not count
+  EXPECT_EQ(TestNames(&menu), 1);
+  items[2].type = MENUITEM_INT;
   for (auto [values, v, expect] : {std::tuple{"0", 0, 1}, {"1/3", 3, 1}, {"1/3", 2, 0}, {"*", 9, 1}}) {
     SCOPED_TRACE(values);
     EXPECT_EQ(TestFormatState(values, v), expect);

@@ -194,6 +194,7 @@ void parse(const std::string &path) {
       menu->line = line;
       item = nullptr;
     } else if (key == "help" && menu == nullptr) {
+      if (value.empty()) bad(line, "help needs a file name");
       std::string dir = path.substr(0, path.find_last_of('/') + 1);
       pTtyHtmlName = SaveStr((value[0] == '/' ? value : dir + value).c_str());
     } else if (key == "help-title" && menu == nullptr) {
