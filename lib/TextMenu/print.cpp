@@ -57,11 +57,12 @@ void printCell(const TextMenuItem *item, int w, int number) {
   char cell[MENU_TEXT_SIZE];
   if (item->state == 1)
     snprintf(cell, sizeof cell, "    %s", item->label);
+  else if (item->type == MENUITEM_TASK)   // no key of its own
+    snprintf(cell, sizeof cell, "%2i) %s", number, ShownLabel(item));
   else if (item->label[0] == '~')
     snprintf(cell, sizeof cell, " %c) %s", item->key, ShownLabel(item));
   else
-    snprintf(cell, sizeof cell, "%2i) %s", item->type == MENUITEM_TASK ? number : item->key,
-             item->label);
+    snprintf(cell, sizeof cell, "%2i) %s", item->key, item->label);
   const int text = w - 2 > 0 ? w - 2 : 0;
   printf("%-*.*s ", text, text, cell);
 }
@@ -159,10 +160,10 @@ int PrintMenu(MenuDef *menu, int labelWidth, int titleWidth) {
       printf("%s ", item->label);
     } else if (item->state == 1) {
       printf("%*s  %s ", 2, " ", item->label);
+    } else if (type == MENUITEM_TASK) {   // no key of its own
+      printf("%2i) %s ", number, ShownLabel(item));
     } else if (item->label[0] == '~') {
       printf(" %c) %s ", item->key, ShownLabel(item));
-    } else if (type == MENUITEM_TASK) {
-      printf("%2i) %s ", number, item->label);
     } else {
       number = static_cast<int>(item->key);
       printf("%2i) %s ", item->key, item->label);

@@ -34,6 +34,7 @@ TEST_F(MenuScreen, LineMenuShowsEveryKindOfItem) {
       item("Off", MENUITEM_INT, 1),
       item("Gone", MENUITEM_INT, 2),
       item("Cur", MENUITEM_CHOICE, 0, hiddenCur.buf),
+      item("~t Task", MENUITEM_TASK),
       item("~q Quit", MENUITEM_EXIT),
       {},
   };
@@ -57,6 +58,7 @@ TEST_F(MenuScreen, LineMenuShowsEveryKindOfItem) {
             " 5) Margin ........ [0.500]\n"
             "    Off ........... [1]\n"
             " 8) Cur ........... [1. a]\n"
+            " 8) Task \n"   // a task has no key: the last number
             " q) Quit \n" +
                 std::string(kPrompt));
   EXPECT_NE(hidden.find(" 8) Cur ........... [ ]\n\n"), std::string::npos) << hidden;
