@@ -1,0 +1,154 @@
+// tpmenu driven in tmux as a person would: the example printer-queue menu
+// in an 80 x 24 terminal, with the screens, the stored settings and the
+// shell assignments checked. tpmenu writes only into a temporary directory,
+// so it runs on the machine itself, not in the sandbox.
+#include <chrono>
+#include <thread>
+
+#include "e2e.h"
+
+namespace {
+
+using e2e::Quote;
+using e2e::ReadFile;
+using e2e::Shell;
+
+const std::string kMenu = std::string(TARNU_SOURCE_DIR) + "/examples/menus/printer-queue.menu";
+
+// One tmux server of its own with one 80 x 24 window running a command.
+class Tmux {
+ public:
+  explicit Tmux(const std::string &command) {
+    socket_ = "tpmenu-e2e-" + std::to_string(getpid());
+    Shell("tmux -L " + socket_ + " new-session -d -x 80 -y 24 -s t " + Quote(command));
+  }
+  ~Tmux() { Shell("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
+  Tmux(const Tmux &) = delete;
+  Tmux &operator=(const Tmux &) = delete;
+
+  // Types a line (the text, then Enter).
+  void type(const std::string &line) {
+    if (!line.empty()) Shell("tmux -L " + socket_ + " send-keys -t t -l " + Quote(line));
+    Shell("tmux -L " + socket_ + " send-keys -t t Enter");
+  }
+  std::string screen() {
+    std::string file = dir_ / "screen";
+    Shell("tmux -L " + socket_ + " capture-pane -p -t t >" + Quote(file) + " 2>/dev/null");
+    return ReadFile(file);
+  }
+  // Waits until the screen shows text; false after ten seconds.
+  bool waitFor(const std::string &text) {
+    for (int i = 0; i < 200; i++) {
+      if (screen().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+ private:
+  std::string socket_;
+  e2e::TempDir dir_;
+};
+
+class TpmenuSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Shell("command -v tmux >/dev/null") != 0) GTEST_SKIP() << "no tmux";
+    // A directory name the settings-file rule accepts: letters, digits, "_".
+    char tmpl[] = "/tmp/tpmenu_e2e_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) Shell("rm -rf " + Quote(dir_));
+  }
+  // The tpmenu command line run in the window; its status goes to "status".
+  std::string command(const std::string &options) const {
+    return "cd " + Quote(dir_) + " && " + Quote(TARNU_TPMENU_BIN) + " " + options + " " +
+           Quote(kMenu) + "; echo $? >status; sleep 600";
+  }
+  std::string file(const std::string &name) const { return dir_ + "/" + name; }
+  // tpmenu's exit status, waited for up to five seconds.
+  std::string status() const {
+    std::string text;
+    for (int i = 0; i < 100 && (text = ReadFile(file("status"))).find('\n') == std::string::npos; i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return text;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(TpmenuSession, ChooseTypeRefusePickStoreAndApply) {
+  Tmux tmux(command("--output out.sh"));
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
+  std::string screen = tmux.screen();
+  EXPECT_NE(screen.find("Printer queue set-up"), std::string::npos);
+  EXPECT_NE(screen.find(" 2) Device .................. [2. USB printer]"), std::string::npos);
+  EXPECT_NE(screen.find("\n    Printer host"), std::string::npos) << screen;   // disabled
+  EXPECT_EQ(screen.find("Output file"), std::string::npos);                     // hidden
+
+  tmux.type("a");   // applying with an empty queue name is refused
+  ASSERT_TRUE(tmux.waitFor("All names must be set before applying setup.")) << tmux.screen();
+  tmux.type("");
+  tmux.type("1 " + std::string(300, 'q'));   // longer than a text item holds
+  ASSERT_TRUE(tmux.waitFor("This text length must be from 0 to 255 characters long."));
+  tmux.type("");
+  tmux.type("1 lp-office");
+  tmux.type("2 3");
+  ASSERT_TRUE(tmux.waitFor(" 3) Printer host")) << tmux.screen();
+  EXPECT_NE(tmux.screen().find("[lp-office]"), std::string::npos);
+
+  tmux.type("6");
+  ASSERT_TRUE(tmux.waitFor("Current selection: A4 Letter")) << tmux.screen();
+  tmux.type("2,4");
+  ASSERT_TRUE(tmux.waitFor("Current selection: A4 A3")) << tmux.screen();
+  tmux.type("s");
+
+  tmux.type("8");
+  ASSERT_TRUE(tmux.waitFor("Network options:")) << tmux.screen();
+  tmux.type("1 3");
+  ASSERT_TRUE(tmux.waitFor("[3. IPP]")) << tmux.screen();
+  tmux.type("r");
+
+  tmux.type("s");
+  ASSERT_TRUE(tmux.waitFor("Enter the settings file name:")) << tmux.screen();
+  tmux.type(file("queue_settings"));
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:"));
+  tmux.type("");
+  ASSERT_TRUE(tmux.waitFor("Apply the new queue settings? [y/n]")) << tmux.screen();
+  tmux.type("y");
+  EXPECT_EQ(status(), "0\n");
+
+  const std::string assignments =
+      "queue='lp-office'\ndevice='Network printer'\nhost='printer.example.com'\nport='9100'\n"
+      "file='/var/spool/Tarnu/out.prn'\npaper='A4 A3'\nmargin='0.500'\nprotocol='IPP'\n"
+      "timeout='30'\nstatus='Yes'\n";
+  EXPECT_EQ(ReadFile(file("out.sh")), assignments);
+  EXPECT_EQ(ReadFile(file("queue_settings")),
+            "1[lp-office] 11 0\n2[2] 9 0\n3[printer.example.com] 12 0\n4[9100] 13 0\n"
+            "5[/var/spool/Tarnu/out.prn] 12 2\n7[0.500] 14 0\n8{\n0[2] 9 0\n1[30] 13 0\n}\n");
+
+  // The stored settings come back in a batch run (the paper sizes are not
+  // part of a settings file).
+  std::string again = file("again.sh");
+  EXPECT_EQ(Shell(Quote(TARNU_TPMENU_BIN) + " --batch --settings " + Quote(file("queue_settings")) +
+                  " --output " + Quote(again) + " " + Quote(kMenu)),
+            0);
+  std::string expect = assignments;
+  expect.replace(expect.find("A4 A3"), 5, "A4 Letter");
+  EXPECT_EQ(ReadFile(again), expect);
+}
+
+TEST_F(TpmenuSession, LeavingWithoutChangesDoesNotApply) {
+  Tmux tmux(command("--output out.sh"));
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
+  tmux.type("");
+  ASSERT_TRUE(tmux.waitFor("Do you want to exit tpmenu? [y/n]")) << tmux.screen();
+  tmux.type("y");
+  EXPECT_EQ(status(), "1\n");
+  EXPECT_FALSE(std::filesystem::exists(file("out.sh")));
+  EXPECT_EQ(Shell(Quote(TARNU_TPMENU_BIN) + " " + Quote(kMenu) + " </dev/null >/dev/null 2>&1"), 3);
+}
+
+}  // namespace
