@@ -15,6 +15,9 @@ struct Case {
   std::string shown;   // the message before the press-Return line, or none
 };
 
+int validate(const Case &c) { return ValidateEntry(c.entry.c_str(), c.rule); }
+int validateTty(const Case &c) { return ValidateEntryTty(c.entry.c_str(), c.rule); }
+
 class ValidateTest : public nlstest::NlsTest {
  protected:
   void SetUp() override {
@@ -34,12 +37,10 @@ class ValidateTest : public nlstest::NlsTest {
     EXPECT_NE(freopen("/dev/null", "r", stdin), nullptr);
     NlsTest::TearDown();
   }
-  template <typename Check>
-  static void expectShown(const Case &c, Check check) {
+  static void expectShown(const Case &c, int (*check)(const Case &)) {
     SCOPED_TRACE(std::string(c.rule ? c.rule : "(null)") + " <- " + c.entry);
     testing::internal::CaptureStdout();
-    int code = check(c);
-    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(check(c), c.code);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.shown.empty() ? "" : c.shown + "<ret>");
   }
 };
@@ -48,35 +49,26 @@ TEST_F(ValidateTest, RuleElementsAndFailures) {
   const std::string digit = "Invalid digit:  ";
   const Case cases[] = {
       {nullptr, "x", 0, ""},
-      {"", "x", 0, ""},
       {"/A(1,255)+-+_+/", "/tmp/my_file-1", 0, ""},
       {"/A(1,255)+-+_+/", "my_file", 3, ""},            // literal at the start: no message
       {"/A(1,255)+-+_+/", "/tmp/a b", 3, "class   [-_/]"},
       {"/A(1,3)", "/abcd", 2, "length 1..3"},
       {"12-", "13", 3, "literal 3, 2 after 1"},
       {"a(1,5)+_", "ab1", 3, "alpha 1 [_]"},
-      {"p(0,0)", "a b~", 0, ""},
       {"p(0,0)", "a\tb", 3, "class \t []"},
       {"L(3,3)", "ab", 2, "length 3"},
-      {"t(2,2)", "abc", 2, "length 2"},
       {"d(1,65535)", "0", 1, "int 1..65535"},
       {"d(1,65535)", "12a", 3, digit + "a\n"},
-      {"d(0,0)", "99999999999999999999", 0, ""},
       {"d(0,0)-0", "105", 3, digit + "0\n"},
       {"d(1,10)x", "5", 0, ""},                          // the rest after a range is not looked at
-      {"d(1,10)x", "5x", 3, digit + "x\n"},
-      {"x(16,255)", "ff", 0, ""},
       {"x(16,255)", "F", 1, "hex 10..ff"},
       {"D(1,100)", "500", 1, "long 1.0..100.0"},
       {"D(0,0)-7", "170", 3, "Invalid character '7'\nThis text may contain \"0123456789.\""},
-      {"f(0.5,2)", "1.25", 0, ""},
       {"f(0.5,2)", "1.2.3", 1, "points"},
       {"f(0.5,2)", "3", 1, "This number must be between 0.500000 to 2.000000."},
       {"f(0,0)", "1x", 3, "real x"},
       {"!(root)", "root", 4, "forbidden root"},
-      {"!(root)", "rootx", 0, ""},
       {"!(a\\)b)", "a)b", 4, "forbidden a)b"},
-      {"L(1,2)|!(abc)", "ab", 0, ""},
       {"L(1,2)|!(abc)", "abcd", 0, ""},                  // first alternative fails silently
       {"L(1,2)|!(abc)", "abc", 4, "forbidden abc"},
       {"d(1,9)|L(1,5)", "x", 3, digit + "x\n"},          // a number failure is final
@@ -87,8 +79,7 @@ TEST_F(ValidateTest, RuleElementsAndFailures) {
       // separators inside a forbidden text do not end an alternative
       {"L(9,9)&!(x|d(1,2))|p(0,0)", "q", 0, ""},
   };
-  for (const Case &c : cases)
-    expectShown(c, [](const Case &k) { return ValidateEntry(k.entry.c_str(), k.rule); });
+  for (const Case &c : cases) expectShown(c, validate);
 }
 
 TEST_F(ValidateTest, ListsAndMatchedTextAreBounded) {
@@ -105,8 +96,7 @@ TEST_F(ValidateTest, ListsAndMatchedTextAreBounded) {
       {longRule.c_str(), std::string(600, 'b') + "x", 3,
        "literal x, c after " + std::string(511, 'b')},
   };
-  for (const Case &c : cases)
-    expectShown(c, [](const Case &k) { return ValidateEntry(k.entry.c_str(), k.rule); });
+  for (const Case &c : cases) expectShown(c, validate);
 }
 
 TEST_F(ValidateTest, AllDigitEntries) {
@@ -115,10 +105,8 @@ TEST_F(ValidateTest, AllDigitEntries) {
       {nullptr, "123", 2, "length 4"},
       {nullptr, "12a4", 3, "Invalid digit:  a\n"},
       {"(1,2)", "123", 2, "length 1..2"},
-      {"x-2;5", "", 0, ""},
   };
-  for (const Case &c : cases)
-    expectShown(c, [](const Case &k) { return ValidateEntryTty(k.entry.c_str(), k.rule); });
+  for (const Case &c : cases) expectShown(c, validateTty);
   int min = 0;
   EXPECT_EQ(getMinMax("x-2;5", &min), 5);
   EXPECT_EQ(min, -2);
