@@ -130,39 +130,36 @@ const char *readForbidden(const char *p, Element &el) {
   return cursor;
 }
 
+// The elements with bounds: whether they are reals and take pairs.
+struct Form {
+  char letter;
+  Kind kind;
+  bool real;
+  bool pairs;
+};
+constexpr Form FORMS[] = {
+    {'A', Kind::Class, false, true},  {'a', Kind::Class, false, true},
+    {'p', Kind::Class, false, true},  {'L', Kind::Length, false, false},
+    {'t', Kind::Length, false, false}, {'d', Kind::Integer, false, true},
+    {'x', Kind::Hex, false, false},   {'D', Kind::Long, true, true},
+    {'f', Kind::Real, true, false},
+};
+
 // Parses the element at r (not a blank or separator) and returns the rule
 // position after it.
 const char *parseElement(const char *r, Element &el) {
   el.letter = *r;
   const char *p = r + 1;
-  switch (*r) {
-    case 'A': case 'a': case 'p':
-      el.kind = Kind::Class;
-      return readPairs(readBounds(p, el.min, el.max, readInt), el);
-    case 't':
-      if (*p != '(') return readForbidden(p, el);
-      [[fallthrough]];
-    case 'L':
-      el.kind = Kind::Length;
-      return readBounds(p, el.min, el.max, readInt);
-    case 'd':
-      el.kind = Kind::Integer;
-      return readPairs(readBounds(p, el.min, el.max, readInt), el);
-    case 'x':
-      el.kind = Kind::Hex;
-      return readBounds(p, el.min, el.max, readInt);
-    case 'D':
-      el.kind = Kind::Long;
-      return readPairs(readBounds(p, el.realMin, el.realMax, readReal), el);
-    case 'f':
-      el.kind = Kind::Real;
-      return readBounds(p, el.realMin, el.realMax, readReal);
-    case '!':
-      return readForbidden(p, el);
-    default:
-      el.kind = Kind::Literal;
-      return p;
+  if (*r == '!' || (*r == 't' && *p != '(')) return readForbidden(p, el);
+  for (const Form &form : FORMS) {
+    if (form.letter != *r) continue;
+    el.kind = form.kind;
+    p = form.real ? readBounds(p, el.realMin, el.realMax, readReal)
+                  : readBounds(p, el.min, el.max, readInt);
+    return form.pairs ? readPairs(p, el) : p;
   }
+  el.kind = Kind::Literal;
+  return p;
 }
 
 // Moves over whole elements to the next "&" or "|" or the end; with
