@@ -55,6 +55,14 @@ int CmdStatus(int result, char *text, size_t size);
 // so that it truncates the log as the first message of a process run does.
 void ResetLogRun();
 
+// A descriptor from 3 to 9 (what sh takes in a redirection such as "1>&4"),
+// open for appending to path, or to the run's log when path is null, and
+// left open across exec for the shell; the caller closes it. -1 when the
+// file is not one the log writer would write (a link, a file of another
+// user or with a second name, a pipe or device) or no such descriptor is
+// free: the command's output is then to be discarded.
+int OpenShellLog(const char *path);
+
 // One captured output line, allocated as one block with its text behind it.
 struct CmdResponse {
   CmdResponse *pNext;

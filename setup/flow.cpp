@@ -17,6 +17,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "pkglist.h"
@@ -60,34 +61,18 @@ void checkWord(const char *what, const char *word) {
 }
 
 // Runs the decompression command text with both output streams appended to
-// /tmp/setup.log. The file is opened here without following a link, and
-// used only when it is a plain file of ours with one name; otherwise the
-// output is discarded. Returns system's result.
+// /tmp/setup.log through a descriptor the log writer's rule allows (see
+// OpenShellLog); otherwise the output is discarded. Returns system's result.
 int runDecompression(const char *command) {
-  int fd = open("/tmp/setup.log", O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0666);
-  int shellFd = -1;
-  if (fd >= 0) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-        st.st_nlink == 1) {
-      // sh takes one-digit descriptors in a redirection.
-      shellFd = fd >= 3 && fd <= 9 ? fd : fcntl(fd, F_DUPFD, 3);
-      if (shellFd > 9) {
-        close(shellFd);
-        shellFd = -1;
-      }
-    }
-  }
+  FdHandle fd(OpenShellLog("/tmp/setup.log"));
   char text[4096];
-  int n = shellFd >= 0 ? snprintf(text, sizeof text, "%s 1>&%d 2>&%d", command, shellFd, shellFd)
-                       : snprintf(text, sizeof text, "%s 1>/dev/null 2>/dev/null", command);
+  int n = fd ? snprintf(text, sizeof text, "%s 1>&%d 2>&%d", command, fd.get(), fd.get())
+             : snprintf(text, sizeof text, "%s 1>/dev/null 2>/dev/null", command);
   int rc = -1;
   if (n > 0 && static_cast<size_t>(n) < sizeof text) {
     fflush(stdout);
     rc = system(text);
   }
-  if (shellFd >= 0 && shellFd != fd) close(shellFd);
-  if (fd >= 0) close(fd);
   return rc;
 }
 

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 
@@ -138,12 +139,19 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   // that does not fit leaves neither a dot nor a log line behind.
   const bool logging = mode == 1 || mode == 2;
   const size_t logged = cmd.length();   // the log shows the text up to here
-  if (!logging)
+  // The output reaches the log only through a descriptor opened and checked
+  // here: a redirection by name would let the shell follow whatever has been
+  // planted at the log's place in /tmp.
+  FdHandle logFd;
+  if (!logging) {
     cmd.add(" 1>/dev/null 2>/dev/null");
-  else if (progress && flUseLog && my_name != nullptr)
-    cmd.add(" 1>>/tmp/%s.log 2>>/tmp/%s.log", my_name, my_name);
-  else if (progress)
-    cmd.add(" 1>>/dev/null 2>>/dev/null");
+  } else if (progress) {
+    if (flUseLog && my_name != nullptr) logFd.reset(OpenShellLog(nullptr));
+    if (logFd)
+      cmd.add(" 1>&%d 2>&%d", logFd.get(), logFd.get());
+    else
+      cmd.add(" 1>>/dev/null 2>>/dev/null");
+  }
   if (table) cmd.add("\"");
 
   if (cmd.cut()) {

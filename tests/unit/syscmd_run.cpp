@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <regex>
 #include <sys/wait.h>
 
 namespace {
@@ -32,11 +33,13 @@ class RunTest : public CmdEnv {
     WriteText(logPath_, "", 0666);   // the log exists: no touch runs
   }
 
-  // The texts the stand-in sh received, one per line.
-  std::string Recorded() { return ReadText(rec_); }
-  std::string Redirect() {
-    return " 1>>/tmp/" + name_ + ".log 2>>/tmp/" + name_ + ".log";
+  // The texts the stand-in sh received, one per line; the log's descriptor
+  // (the lowest free one, 3 to 9) shows as L.
+  std::string Recorded() {
+    static const std::regex kLogFd(" 1>&([3-9]) 2>&\\1");
+    return std::regex_replace(ReadText(rec_), kLogFd, " 1>&L 2>&L");
   }
+  std::string Redirect() { return " 1>&L 2>&L"; }
 
   std::string bin_, rec_;
 };
