@@ -3,7 +3,10 @@
 // condition on the system's release), its operands, then attribute pairs
 // applied to the entry in the application directory. Every line is carried
 // out at once, in file order, through the command table; its words end up
-// inside the double-quoted text of "sh -c", so a line holding '"' is refused.
+// inside the double-quoted text of "sh -c", so a line holding '"' is refused,
+// and so is a line whose paths and names hold anything but letters, digits
+// and ._-/+,:@%=, or whose paths in the application directory climb out.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -154,24 +157,53 @@ bool readRelease(char *buf, size_t size) {
   return true;
 }
 
-// Why a word cannot go into a command line as the tokenizer gives it, or
-// null when it can.
-const char *unfitWord(const Word &w) {
+// How a word of a line is used: as a path or a name inside a command line,
+// as such a path that must stay inside the application directory, or not in
+// a command line at all (a release, an operator, an unused value).
+enum class WordUse { Free, Name, Inside };
+
+// 1 when one component of the path is "..".
+bool climbsOut(const char *path) {
+  for (const char *p = path; (p = strstr(p, "..")) != nullptr; p += 2)
+    if ((p == path || p[-1] == '/') && (p[2] == '\0' || p[2] == '/')) return true;
+  return false;
+}
+
+// Why a word cannot be used as use says, or null when it can.
+const char *unfitWord(const Word &w, WordUse use) {
   if (w.tooLong) return "a word is too long";
   // An escaped "\n" or "\r" would end the command line inside "sh -c".
   if (!IsSafePkgWord(w.text)) return "a word holds a line end";
+  if (use == WordUse::Free) return nullptr;
+  if (!IsPkgNameWord(w.text)) return "a word holds a character other than letters, digits and ._-/+,:@%=";
+  if (use == WordUse::Inside && climbsOut(w.text)) return "a path holds a .. component";
   return nullptr;
+}
+
+// How the value of an attribute key is used.
+WordUse valueUse(int key) {
+  switch (key) {
+    case kMode: case kOwner: case kGroup: case kLink: return WordUse::Name;
+    case kName: case kBat: return WordUse::Inside;   // in the application directory, /usr/bin
+    default: return WordUse::Free;                    // sed text, unknown keys
+  }
 }
 
 // Checks the attribute pairs from pos on. The value of a first key "sed" is
 // the rest of the line as written, escapes and all, and goes to the shell
-// undecoded: only a double quote could break it there, and the caller has
-// looked for one in the whole line.
+// undecoded; a later "sed" takes one word. Either is free text (a sed
+// expression may hold "$" and quotes): only a double quote could break the
+// quoting, and the caller has looked for one in the whole line. Such text
+// relies on the distribution being the one the administrator chose to run
+// as root.
 const char *unfitPairs(const char *pos) {
-  Word w;
-  for (bool first = true; nextWord(pos, w); first = false) {
-    if (const char *why = unfitWord(w)) return why;
-    if (first && FindToken(w.text, kAttributeKeys) == kSed) return nullptr;
+  Word key, value;
+  for (bool first = true; nextWord(pos, key); first = false) {
+    if (const char *why = unfitWord(key, WordUse::Free)) return why;
+    const int k = FindToken(key.text, kAttributeKeys);
+    if (first && k == kSed) return nullptr;
+    if (!nextWord(pos, value)) return nullptr;
+    if (const char *why = unfitWord(value, valueUse(k))) return why;
   }
   return nullptr;
 }
@@ -184,14 +216,17 @@ const char *unfitLine(const char *line) {
   Word command, w;
   if (!nextWord(pos, command)) return nullptr;
   for (;;) {
-    if (const char *why = unfitWord(command)) return why;
+    if (const char *why = unfitWord(command, WordUse::Free)) return why;
     const int word = FindToken(command.text, kCommandWords);
     if (word == kComment || !nextWord(pos, w)) return nullptr;
-    if (const char *why = unfitWord(w)) return why;
+    const WordUse operand = word == kRelease   ? WordUse::Free
+                            : word == kCheckPs ? WordUse::Name
+                                               : WordUse::Inside;
+    if (const char *why = unfitWord(w, operand)) return why;
     if (word == kCheckPs) return nullptr;   // the rest of the line is not used
     if (word == kDirTo || word == kRelease) {
       if (!nextWord(pos, w)) return nullptr;
-      if (const char *why = unfitWord(w)) return why;
+      if (const char *why = unfitWord(w, word == kDirTo ? WordUse::Name : WordUse::Free)) return why;
     }
     if (word != kRelease) return unfitPairs(pos);
     if (!nextWord(pos, command)) return nullptr;
@@ -273,6 +308,15 @@ int processLine(const char *line, const char *pkgDir) {
 }  // namespace
 
 int IsSafePkgWord(const char *word) { return word != nullptr && strpbrk(word, "\"\n\r") == nullptr; }
+
+int IsPkgNameWord(const char *word) {
+  if (word == nullptr || *word == '\0') return 0;
+  for (const char *p = word; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (!isascii(c) || (!isalnum(c) && strchr("._-/+,:@%=", c) == nullptr)) return 0;
+  }
+  return 1;
+}
 
 int TestReleaseCondition(const char *op, const char *word, const char *release) {
   if (op == nullptr || word == nullptr || release == nullptr) return 0;
