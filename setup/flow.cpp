@@ -208,7 +208,9 @@ char *locatePreviousInstallation() {
 int MakeOwnDirectory(const char *path) {
   // mkdir, not mkdir -p: an entry that is there already (put back between
   // the removal and now) is not ours and is refused like a failure.
-  if (mkdir(path, 0777) != 0) return 0;
+  // Mode 0700 whatever the umask: no other user may rename, replace or plant
+  // anything in what root unpacks and carries out here.
+  if (mkdir(path, 0700) != 0) return 0;
   struct stat st;
   return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }

@@ -57,8 +57,9 @@ void TarnuClean(const char *workArea);
 // Makes the work area afresh: a real directory owned by the running user.
 // Ends the process with status 2 when that cannot be had.
 void CreateWorkArea(const char *workArea);
-// 1 when path was created just now by mkdir and is a real directory (not a
-// link) owned by the running user; 0 otherwise, also when it was there.
+// 1 when path was created just now by mkdir, with mode 0700 (at most), and
+// is a real directory (not a link) owned by the running user; 0 otherwise,
+// also when it was there.
 int MakeOwnDirectory(const char *path);
 
 // ----------------------------------------------------------------- checks --

@@ -55,4 +55,29 @@ TEST_F(RootSafety, NothingIsWrittenThroughANamePlantedAtTheLog) {
   }
 }
 
+// Under umask 000 another user loops over the two attacks on the work area
+// while root installs: a link at the joined archive's name, and a package
+// directory renamed and replaced by one with the attacker's list.
+TEST_F(RootSafety, WorkAreaIsClosedToOtherUsersUnderUmask000) {
+  Invocation r;
+  r.before =
+      "umask 000\necho precious >/etc/victim\n"
+      "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '"
+      "w=/tmp/TarnuInstall; while :; do "
+      "[ -d $w ] && [ ! -e /tmp/mode ] && stat -c %a $w >/tmp/mode; "
+      "ln -s /etc/victim $w/Linuxi386Tpxx.tar.Z 2>/dev/null && echo planted >>/tmp/attack; "
+      "if mv $w/pkg $w/old 2>/dev/null; then mkdir $w/pkg && echo t pwned >$w/pkg/pkg.list; "
+      "echo renamed >>/tmp/attack; fi; done' &\n"
+      "echo $! >/tmp/attacker\n";
+  r.after =
+      "kill $(cat /tmp/attacker); cat /etc/victim /tmp/mode /tmp/attack; "
+      "ls /usr/Tarnu/tpxx/pwned; ls -d /usr/Tarnu/tpxx/tsf";
+  const Outcome o = run(r);
+  EXPECT_EQ(o.status, 0) << o.out;
+  EXPECT_EQ(o.report,
+            "precious\n700\ncat: /tmp/attack: No such file or directory\n"
+            "ls: cannot access '/usr/Tarnu/tpxx/pwned': No such file or directory\n"
+            "/usr/Tarnu/tpxx/tsf\n");
+}
+
 }  // namespace
