@@ -41,6 +41,11 @@ int FillCmdPath(int index);
 int TestCmd(int index);
 int SysCmd(int index, int mode, const char *fmt, ...) TARNU_PRINTF(3, 4);
 int SysCmdV(int index, int mode, const char *fmt, va_list ap) TARNU_PRINTF(3, 0);
+// Ends the run as a command found missing when first used would, with
+// "ERROR: unable to locate system command '<name>'" and status 0, when one of
+// the rows cannot be resolved; a program calls it at start-up with every row
+// it will use, so that the run stops before it changes anything.
+void RequireSysCmds(const int *rows, size_t count);
 char *GetCmd(int index);
 char *GetCmdNoFlags(int index);
 

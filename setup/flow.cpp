@@ -33,11 +33,19 @@ char *pAppDir = nullptr;
 const char *pBinaryInstanceCheckList = ",tpadmin,tpqadmin,tprint,tprtpxxtty,TPQ,TPRM,tsf,";
 const char *InstallInfo[5] = {};
 InstallSiteInfoRec InstallSiteInfo = {};
+unsigned char flInstallIncomplete = 0;
 
 namespace {
 
 constexpr char kSpoolBase[] = "/var/spool";
 constexpr char kUnsafeChars[] = "\"`$\\';&|<>()*?[]";
+// Every row of the command table a run may use, resolved before anything
+// changes.
+constexpr int kUsedCommands[] = {
+    CMD_CAT, CMD_CHGRP, CMD_CHMOD, CMD_CHOWN, CMD_CP, CMD_CP_R, CMD_DF,    CMD_DU,      CMD_LN,
+    CMD_MKDIR, CMD_MV, CMD_PS,   CMD_RM,    CMD_RM_RF, CMD_SED, CMD_SH, CMD_TAR_X, CMD_TOUCH,
+    CMD_WHOAMI,
+};
 
 // Ends the run with status 2 for a word the shell would act on.
 [[noreturn]] void refuseWord(const char *what, const char *word) {
@@ -311,6 +319,7 @@ void RunSetup(int argc, char **argv) {
   checkWord("the directory of setup", pPathToSetup);
   checkWord("the name of setup", my_name);
   InitSysCmdList();
+  RequireSysCmds(kUsedCommands, sizeof kUsedCommands / sizeof kUsedCommands[0]);
   for (int i = 0; i < 5; ++i) InstallInfo[i] = nlsSetupStrCvt(10 + i);
   InstallSiteInfo.pText[0] = nlsSetupStrCvt(10);
   InstallSiteInfo.pText[1] = nlsSetupStrCvt(11);
@@ -344,5 +353,11 @@ void RunSetup(int argc, char **argv) {
   }
   installFromSite(pTarnuInstallDir);
   TarnuClean(pTarnuInstallDir);
+  if (flInstallIncomplete) {
+    PutLogMsg("ERROR: the installation is incomplete\n");
+    printf("ERROR: the installation is incomplete, see %s/%s.log\n", pLogPath, my_name);
+    fflush(stdout);
+    exit(1);
+  }
   exit(0);
 }

@@ -105,7 +105,10 @@ void editEntry(const char *entry, const char *expressions) {
   close(fd);
 
   SysCmd(-CMD_SED, 2, "%s %s/%s > %s", expressions, pAppDir, entry, scratch);
-  SysCmd(CMD_CP, 0, "%s %s/%s", scratch, pAppDir, entry);
+  if (SysCmd(CMD_CP, 0, "%s %s/%s", scratch, pAppDir, entry) != 0) {
+    PutLogMsg("WARNING_MSG: the edited %s/%s could not be written\n", pAppDir, entry);
+    flInstallIncomplete = 1;
+  }
   SysCmd(CMD_RM, 0, "%s", scratch);
 }
 
@@ -233,6 +236,16 @@ const char *unfitLine(const char *line) {
   }
 }
 
+// Copies an entry of the package into destination. A copy of an entry that
+// the package holds and that fails (a full file system) leaves the
+// installation incomplete; one that the package lacks is only the warning
+// of the failing copy.
+void copyEntry(int row, const char *pkgDir, const char *entry, const char *destination) {
+  if (SysCmd(row, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry, destination) == 0) return;
+  MemHolder source(SaveStr("%s/%s", pTarnuInstallDir, pkgDir));
+  if (FindFile(source.str(), entry)) flInstallIncomplete = 1;
+}
+
 // Carries out one line (already joined). 1 when the user quit at "checkps".
 int processLine(const char *line, const char *pkgDir) {
   const char *pos = line;
@@ -254,13 +267,12 @@ int processLine(const char *line, const char *pkgDir) {
     if (!nextWord(pos, entry)) return 0;
     switch (word) {
       case kDir:
-        SysCmd(CMD_CP_R, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text, pAppDir);
+        copyEntry(CMD_CP_R, pkgDir, entry.text, pAppDir);
         break;
       case kDirTo: {
         Word destination;
         if (!nextWord(pos, destination)) return 0;
-        SysCmd(CMD_CP_R, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text,
-               destination.text);
+        copyEntry(CMD_CP_R, pkgDir, entry.text, destination.text);
         break;
       }
       case kTouch:
@@ -297,7 +309,7 @@ int processLine(const char *line, const char *pkgDir) {
         continue;
       }
       default:   // "c" and any other word: copy the entry
-        SysCmd(CMD_CP, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text, pAppDir);
+        copyEntry(CMD_CP, pkgDir, entry.text, pAppDir);
         break;
     }
     ApplyPkgAttributes(entry.text, pos);

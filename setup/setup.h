@@ -33,6 +33,10 @@ struct InstallSiteInfoRec {
   const char *pText[5];             // messages 10, 11, 17, 18, then null
 };
 extern InstallSiteInfoRec InstallSiteInfo;
+// Set by a step that could not write what the installation needs (a script,
+// the settings file, a copy or an edit of a file the distribution holds):
+// the run goes on, and ends with status 1 and a line naming the log.
+extern unsigned char flInstallIncomplete;
 
 // --------------------------------------------------------------- the flow --
 // Ends the process (never returns).

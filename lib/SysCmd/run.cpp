@@ -58,12 +58,15 @@ class CmdText {
 }
 
 // Reports a failure as the mode asks: a log line in modes 1 and 2, and in
-// mode 2 the same line on standard output and the end of the run.
-void reportFailure(int mode, const char *what) {
+// mode 2 the command text as the log shows it (when there is one) and the
+// same line on standard output, and the end of the run.
+void reportFailure(int mode, const char *what, const char *command = nullptr,
+                   size_t logged = 0) {
   if (mode != 1 && mode != 2) return;
   const char *tag = mode == 2 ? "ERROR" : "WARNING_MSG";
   PutLogMsg("%s: %s\n", tag, what);
   if (mode == 2) {
+    if (command != nullptr) printf("%s: failed command: %.*s\n", tag, static_cast<int>(logged), command);
     printf("%s: %s\n", tag, what);
     exit_app(1);
   }
@@ -172,9 +175,14 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   fflush(stdout);
   char what[128];
   const int status = CmdStatus(system(cmd.str()), what, sizeof what);
-  if (status != 0) reportFailure(mode, what);
+  if (status != 0) reportFailure(mode, what, cmd.str(), logged);
   if (table) settle(index);
   return status;
+}
+
+void RequireSysCmds(const int *rows, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!TestCmd(rows[i])) stopUnresolved(ComList[rows[i]].pCmd);
 }
 
 int SysCmd(int index, int mode, const char *fmt, ...) {

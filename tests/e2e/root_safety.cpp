@@ -2,6 +2,8 @@
 // would set them up: names planted at the log's place, a umask that opens
 // the work area, shell syntax and ".." in the package list, damaged archive
 // pieces, interrupted installations and steps that fail to write.
+#include <memory>
+
 #include "e2e.h"
 
 namespace {
@@ -21,7 +23,16 @@ class RootSafety : public e2e::SetupTest {
     EXPECT_EQ(o.sandboxStatus, 0) << o.sandboxErr;
     return o;
   }
+  // A distribution of the sample package whose list is replaced by list.
+  std::unique_ptr<e2e::Dist> distWithList(const std::string &list) {
+    tree_ = std::make_unique<e2e::Tree>();
+    e2e::WriteFile(tree_->pkg("pkg.list"), list);
+    return std::make_unique<e2e::Dist>(std::vector<std::string>{}, tree_->path());
+  }
+  std::unique_ptr<e2e::Tree> tree_;
 };
+
+constexpr char kIncomplete[] = "ERROR: the installation is incomplete, see /tmp/setup.log\n";
 
 // Whatever stands at /tmp/setup.log, no command output goes through it, the
 // run does not hang, and the installation completes.
@@ -78,6 +89,49 @@ TEST_F(RootSafety, WorkAreaIsClosedToOtherUsersUnderUmask000) {
             "precious\n700\ncat: /tmp/attack: No such file or directory\n"
             "ls: cannot access '/usr/Tarnu/tpxx/pwned': No such file or directory\n"
             "/usr/Tarnu/tpxx/tsf\n");
+}
+
+// A step that cannot write what the installation needs ends the run with
+// status 1 and a last line naming the log; an entry the distribution lacks
+// stays a warning.
+TEST_F(RootSafety, FailedWritesEndWithStatusOne) {
+  const std::string fullFs =
+      "mkdir -p /srv/full && mount -t tmpfs -o size=16k tmpfs /srv/full && "
+      "(dd if=/dev/zero of=/srv/full/fill bs=1k 2>/dev/null; true)";
+  const struct {
+    const char *what;
+    std::string list, before;
+    bool incomplete;
+  } cases[] = {
+      {"copy onto a full file system", "dirto fonts /srv/full\nt after\n", fullFs, true},
+      {"settings file that cannot be written", "t after\n", "mkdir -p /usr/Tarnu/tpxx/.tp_cfg",
+       true},
+      {"entry the distribution lacks", "c missing.file\nt after\n", "", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    auto dist = distWithList(c.list);
+    Invocation r;
+    r.before = c.before;
+    r.after = "ls /usr/Tarnu/tpxx/after";
+    const Outcome o = run(r, *dist);
+    EXPECT_EQ(o.status, c.incomplete ? 1 : 0);
+    EXPECT_EQ(o.report, "/usr/Tarnu/tpxx/after\n");
+    const std::string tail = std::string(".\n") + (c.incomplete ? kIncomplete : "");
+    ASSERT_GE(o.out.size(), tail.size());
+    EXPECT_EQ(o.out.substr(o.out.size() - tail.size()), tail);
+  }
+}
+
+// A missing table command stops the run before anything is changed.
+TEST_F(RootSafety, MissingCommandStopsTheRunAtStartUp) {
+  Invocation r;
+  r.before = "rm -f /usr/bin/sed /bin/sed /usr/local/bin/sed";
+  r.after = "ls -d /usr/Tarnu /tmp/TarnuInstall /var/spool/Tarnu 2>&1 | wc -l; ls -d /usr/Tarnu";
+  const Outcome o = run(r);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "ERROR: unable to locate system command 'sed'\n");
+  EXPECT_EQ(o.report, "3\nls: cannot access '/usr/Tarnu': No such file or directory\n");
 }
 
 }  // namespace

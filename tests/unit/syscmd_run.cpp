@@ -160,7 +160,9 @@ TEST_F(RunTest, FailureInModeTwoEndsTheRun) {
         errno = 0;
         SysCmd(CMD_RM, 2, "%s", "-r /a");
       },
-      testing::ExitedWithCode(1), testing::Eq(std::string(".ERROR: exit status 3\n")));
+      testing::ExitedWithCode(1),
+      testing::Eq(".ERROR: failed command: " + bin_ + "/sh -c \"" + bin_ +
+                  "/rm -f -r /a\nERROR: exit status 3\n"));
   EXPECT_EQ(ReadText(logPath_), bin_ + "/sh -c \"" + bin_ +
                                     "/rm -f -r /a\nrm out\nrm err\nERROR: exit status 3\n");
 
@@ -171,7 +173,8 @@ TEST_F(RunTest, FailureInModeTwoEndsTheRun) {
         SysCmd(-CMD_RM, 2, "%s", "x");
       },
       testing::ExitedWithCode(1),
-      testing::Eq(std::string("rm out\nrm err\nERROR: exit status 3\n")));
+      testing::Eq("rm out\nrm err\nERROR: failed command: " + bin_ + "/sh -c \"" + bin_ +
+                  "/rm -f x\nERROR: exit status 3\n"));
   EXPECT_EQ(ReadText(logPath_), "ERROR: exit status 3\n");
 }
 
