@@ -317,6 +317,17 @@ int processLine(const char *line, const char *pkgDir) {
   }
 }
 
+// Whether the line just read into LineBuf was cut at the reader's limit: it
+// has no line end, and the file goes on with more than one.
+bool lineWasCut() {
+  const size_t n = strlen(LineBuf);
+  if ((n > 0 && LineBuf[n - 1] == '\n') || pIn == nullptr) return false;
+  const int c = getc(pIn);
+  if (c == EOF) return false;
+  ungetc(c, pIn);
+  return c != '\n';
+}
+
 }  // namespace
 
 int IsSafePkgWord(const char *word) { return word != nullptr && strpbrk(word, "\"\n\r") == nullptr; }
@@ -372,6 +383,15 @@ int ProcessPkgList(const char *pkgDir) {
   // The line is copied: the commands of a line may reuse LineBuf.
   static char line[LINEBUF_SIZE];
   while (GetFileLine()) {
+    if (lineWasCut()) {
+      // Nothing of a line that does not fit runs: neither its head nor its
+      // tail (with any continuation joined to it), which the reader hands
+      // over as the lines after it.
+      refuseLine("the line is too long", LineBuf);
+      while (GetFileLine() && lineWasCut()) {
+      }
+      continue;
+    }
     CopyStr(line, sizeof line, LineBuf);
     joinContinuedLines(line);
     if (processLine(line, pkgDir) == 1) {

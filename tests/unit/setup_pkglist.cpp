@@ -10,6 +10,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <cstdio>
@@ -359,6 +360,32 @@ TEST_F(PkgListTest, LongAndSplitLines) {
     EXPECT_EQ(run("c " + word + " mode 700\n"), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     check({"{app}/" + longest, Expect::Mode, "700"});
+  }
+}
+
+// A physical line longer than the reader's limit is refused whole, with any
+// continuation joined to it: none of it runs, not even the tail of a comment.
+TEST_F(PkgListTest, LinesOverTheLimitAreRefusedWhole) {
+  const struct {
+    std::string text;
+    long warnings;   // two long physical lines are two refused lines
+  } cases[] = {
+      {"#" + std::string(509, ' ') + "t pwned mode 4777\n", 1},
+      {"c tprint" + std::string(520, ' ') + "mode 700 \\\nt pwned\n", 1},
+      {"c tprint \\\n" + std::string(4100, ' ') + "t pwned\n", 1},
+      {"c tprint" + std::string(1100, ' ') + "t\n" + std::string(1100, ' ') + "pwned\n", 2},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text.size());
+    clearApp();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(c.text + "t after\n"), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("WARNING: package list line refused, the line is too long: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.warnings);
+    check({"{app}/tprint", Expect::Absent, ""});
+    check({"{app}/pwned", Expect::Absent, ""});
+    check({"{app}/after", Expect::Content, ""});
   }
 }
 
