@@ -334,6 +334,8 @@ void RunSetup(int argc, char **argv) {
                                            : SaveStr(kDefaultBase);
   pAppDir = SaveStr("%s/%s/%s", pTargetInstallDir, kVendorDir, kPackageDir);
   FreeSpaceForInstall(pTarnuInstallDir, pTargetInstallDir, kVendorDir);
+  // A damaged distribution is refused before an earlier installation moves.
+  VerifyArchivePieces(pPathToSetup);
 
   if (pCurrentInstallDir != nullptr) {
     if (QuitForRunningProcesses(pBinaryInstanceCheckList)) exit(0);

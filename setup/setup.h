@@ -7,6 +7,9 @@
 // call exit on the paths their comment names.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "utils.h"
 
 // ------------------------------------------------------------ fixed names --
@@ -85,6 +88,34 @@ void GetDisksData(const char *dir);
 void genZFile();
 // The upper-casing of a "DISKS" list, in place, up to "end_of_list".
 void UpperDisksList(char *text);
+
+// Verifies the archive pieces that the checksum file of dir names ("sums",
+// or "SUMS" on upper-case media; the lines sha256sum writes: the hash, two
+// blanks, the piece's name). Ends the run with status 1 and a message naming
+// the first piece that is missing or differs, or a line that cannot be read.
+// 0 when dir has no checksum file (nothing is verified), 1 otherwise.
+int VerifyArchivePieces(const char *dir);
+// 1 when the checksum file of dir names the piece (after VerifyArchivePieces).
+int PieceHasChecksum(const char *dir, const char *piece);
+
+// ------------------------------------------------------------- checksums --
+// SHA-256 of a stream of bytes.
+class Sha256 {
+ public:
+  Sha256();
+  void update(const void *data, size_t size);
+  // Ends the stream; the digest as 64 lower-case hex digits and a NUL.
+  void hex(char out[65]);
+
+ private:
+  void block(const unsigned char *p);
+  uint32_t state_[8];
+  unsigned char buf_[64] = {};
+  size_t used_ = 0;
+  uint64_t total_ = 0;
+};
+// The digest of the file at path; false when it cannot be read.
+bool Sha256File(const char *path, char out[65]);
 
 // ------------------------------------------------ licence and messages --
 // The six message tables, indexed by message number.

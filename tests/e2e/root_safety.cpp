@@ -134,4 +134,43 @@ TEST_F(RootSafety, MissingCommandStopsTheRunAtStartUp) {
   EXPECT_EQ(o.report, "3\nls: cannot access '/usr/Tarnu': No such file or directory\n");
 }
 
+// Damaged pieces are refused, naming the piece, before anything outside the
+// work area changes; a distribution without checksums installs as before.
+TEST_F(RootSafety, DamagedArchivePiecesAreRefused) {
+  e2e::Dist d({"--piece-size", "1K"});
+  const struct {
+    const char *what;
+    const char *damage;
+    const char *piece;   // null: the installation completes
+  } cases[] = {
+      {"flipped byte",
+       "f=pkg_tar.002; o=$(( $(stat -c %s $f) - 10 )); b=$(od -An -tu1 -j$o -N1 $f); "
+       "printf \"\\\\$(printf %o $((b ^ 1)))\" | dd of=$f bs=1 seek=$o conv=notrunc 2>/dev/null",
+       "pkg_tar.002"},
+      {"truncated piece", "truncate -s -1 pkg_tar.003", "pkg_tar.003"},
+      {"swapped pieces", "mv pkg_tar.001 x && mv pkg_tar.002 pkg_tar.001 && mv x pkg_tar.002",
+       "pkg_tar.001"},
+      {"no checksum file", "rm sums && sed -i /^sums$/d disks", nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Invocation r;
+    r.before = std::string("mkdir -p /srv/d && cp -p /dist/* /srv/d/ && cd /srv/d && ") + c.damage;
+    r.program = "/srv/d/setup";
+    r.after = "ls -d /usr/Tarnu/tpxx/tsf";
+    const Outcome o = run(r, d);
+    if (c.piece == nullptr) {
+      EXPECT_EQ(o.status, 0);
+      EXPECT_EQ(o.report, "/usr/Tarnu/tpxx/tsf\n");
+      continue;
+    }
+    EXPECT_EQ(o.status, 1);
+    const std::string tail =
+        std::string("ERROR: the archive piece does not match its checksum: ") + c.piece + "\n";
+    ASSERT_GE(o.out.size(), tail.size());
+    EXPECT_EQ(o.out.substr(o.out.size() - tail.size()), tail);
+    EXPECT_EQ(o.report, "ls: cannot access '/usr/Tarnu/tpxx/tsf': No such file or directory\n");
+  }
+}
+
 }  // namespace
