@@ -38,6 +38,10 @@ unsigned char flInstallIncomplete = 0;
 namespace {
 
 constexpr char kSpoolBase[] = "/var/spool";
+// Present in the application directory while a new installation is under
+// way: a run that finds it carries out the new installation again.
+constexpr char kIncompleteMark[] = ".tp_incomplete";
+bool flRedoNewInstall = false;
 constexpr char kUnsafeChars[] = "\"`$\\';&|<>()*?[]";
 // Every row of the command table a run may use, resolved before anything
 // changes.
@@ -242,11 +246,17 @@ void createInstallationDirectories(const char *base) {
     CreateFile(app.str(), nullptr, "775", nullptr, nullptr);
     MemHolder usrVendor(SaveStr("%s/%s", kDefaultBase, kVendorDir));
     if (GetFileType(usrVendor.str()) == 0) CreateFile(usrVendor.str(), nullptr, "775", nullptr, nullptr);
-    SysCmd(CMD_LN, 2, "-s %s/%s/%s %s/%s/%s", base, kVendorDir, kPackageDir, kDefaultBase,
-           kVendorDir, kPackageDir);
+    // A new installation carried out again finds its link already made.
+    MemHolder usrApp(SaveStr("%s/%s", usrVendor.str(), kPackageDir));
+    struct stat st;
+    if (lstat(usrApp.str(), &st) != 0)
+      SysCmd(CMD_LN, 2, "-s %s/%s/%s %s/%s/%s", base, kVendorDir, kPackageDir, kDefaultBase,
+             kVendorDir, kPackageDir);
   } else {
     CreateFile(pAppDir, nullptr, "755", nullptr, nullptr);
   }
+  MemHolder mark(SaveStr("%s/%s", pAppDir, kIncompleteMark));
+  CreateTextFile(mark.str(), "w", 0644, "new installation under way\n");
 }
 
 int Install() {
@@ -268,7 +278,8 @@ int Install() {
   }
 
   MemHolder spool(SaveStr("%s/%s", kSpoolBase, kVendorDir));
-  if (pCurrentInstallDir != nullptr) {
+  const bool upgrade = pCurrentInstallDir != nullptr && !flRedoNewInstall;
+  if (upgrade) {
     if (ProcessPkgList(kPkgSubDir) != 0) return 1;
     createPrintingSubsystemFile(pAppDir);
     createQueueScripts(spool.str());
@@ -285,6 +296,10 @@ int Install() {
   SysCmd(CMD_CHMOD, 0, "755 %s/%s", pTargetInstallDir, kVendorDir);
   SysCmd(CMD_CHMOD, 1, "4755 %s/%s", pAppDir, "tprtpxxtty");
   SysCmd(CMD_CHMOD, 1, "4755 %s/%s", pAppDir, "tsf");
+  if (!upgrade) {
+    MemHolder mark(SaveStr("%s/%s", pAppDir, kIncompleteMark));
+    unlink(mark.str());
+  }
   return 0;
 }
 
@@ -328,7 +343,11 @@ void RunSetup(int argc, char **argv) {
 
   parseCommandLineOptions(argc, argv);
   pCurrentInstallDir = locatePreviousInstallation();
-  if (pCurrentInstallDir != nullptr) checkWord("the earlier installation directory", pCurrentInstallDir);
+  if (pCurrentInstallDir != nullptr) {
+    checkWord("the earlier installation directory", pCurrentInstallDir);
+    MemHolder earlier(SaveStr("%s/%s/%s", pCurrentInstallDir, kVendorDir, kPackageDir));
+    flRedoNewInstall = FindFile(earlier.str(), kIncompleteMark) != 0;
+  }
   pTargetInstallDir = pCmdLineInstallDir   ? pCmdLineInstallDir
                       : pCurrentInstallDir ? pCurrentInstallDir
                                            : SaveStr(kDefaultBase);

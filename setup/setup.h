@@ -58,7 +58,14 @@ char *StripToBaseName(char *path);
 // > ( ) * ? [ ] (characters either shell would act on).
 int IsShellSafeWord(const char *word);
 int installFromSite(const char *workArea);
+// The installation from the work area: the upgrade of an earlier
+// installation, or a new installation (also when the earlier one is a new
+// installation that never finished: its mark is still in the application
+// directory).
 int Install();
+// Makes the application directory of a new installation (and the link at
+// /usr/Tarnu/tpxx for another base) and marks it as a new installation under
+// way; Install removes the mark as its last step.
 void createInstallationDirectories(const char *base);
 void TarnuClean(const char *workArea);
 // Makes the work area afresh: a real directory owned by the running user.

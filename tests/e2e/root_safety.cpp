@@ -173,4 +173,50 @@ TEST_F(RootSafety, DamagedArchivePiecesAreRefused) {
   }
 }
 
+// Shell text that installs a stand-in for a table command in /usr/sbin (the
+// first directory the table searches): when its arguments are exactly args,
+// it kills setup, found by walking up its parent processes, at once.
+std::string KillAt(const std::string &cmd, const std::string &args) {
+  return "cat >/usr/sbin/" + cmd + " <<'EOF'\n#!/bin/sh\n"
+         "if [ \"$*\" = " + e2e::Quote(args) + " ]; then p=$PPID\n"
+         "  while [ \"$(cat /proc/$p/comm)\" != setup ]; do\n"
+         "    p=$(awk '/^PPid/ {print $2}' /proc/$p/status); [ \"$p\" -gt 1 ] || exit 1\n"
+         "  done; kill -KILL $p; exit 1\nfi\nexec /usr/bin/" + cmd + " \"$@\"\nEOF\n"
+         "chmod 755 /usr/sbin/" + cmd + "\n"
+         "printf 'y\\n' | /dist/setup >/dev/null 2>&1\n"
+         "rm /usr/sbin/" + cmd + "\n"
+         "[ -e /usr/Tarnu/tpxx/.tp_incomplete ] && echo interrupted >/tmp/interrupted\n";
+}
+
+// A new installation killed part-way and run again ends equal to one that
+// was never interrupted, file for file and mode for mode.
+TEST_F(RootSafety, InterruptedNewInstallationIsCompletedByTheNextRun) {
+  const std::string describe =
+      "cat /tmp/interrupted 2>/dev/null\n"
+      "find /usr/Tarnu /var/spool/Tarnu /usr/bin/tprint /usr/bin/tpqadmin /usr/share/doc/tarnu-doc"
+      " | LC_ALL=C sort | while read -r f; do stat -c '%A %U:%G %s %N' \"$f\";"
+      " if [ -f \"$f\" ] && [ ! -L \"$f\" ]; then md5sum <\"$f\"; fi; done\n";
+  Invocation whole;
+  whole.after = describe;
+  const Outcome reference = run(whole);
+  ASSERT_EQ(reference.status, 0);
+  const struct {
+    const char *what;
+    std::string before;
+  } cases[] = {
+      {"after the directory appears", KillAt("chmod", "755 /usr/Tarnu/tpxx/TarnuPrinttpxx")},
+      {"during the package list", KillAt("touch", "/usr/Tarnu/tpxx/log/tpqadmin.log")},
+      {"before the final modes", KillAt("chmod", "755 /usr/Tarnu")},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Invocation r;
+    r.before = c.before;
+    r.after = describe;
+    const Outcome o = run(r);
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.report, "interrupted\n" + reference.report);
+  }
+}
+
 }  // namespace
