@@ -67,8 +67,9 @@ void forEachChecksum(const char *dir, const char *file, Fn fn) {
     line[strcspn(line, "\r\n")] = '\0';
     if (line[0] == '\0') continue;
     const char *name = line + kHashDigits + 2;
-    if (strlen(line) <= kHashDigits + 2 || strspn(line, "0123456789abcdefABCDEF") != kHashDigits ||
-        line[kHashDigits] != ' ' || (line[kHashDigits + 1] != ' ' && line[kHashDigits + 1] != '*') ||
+    const bool hashThenBlank = strspn(line, "0123456789abcdefABCDEF") == kHashDigits &&
+                               line[kHashDigits] == ' ' && strlen(line) > kHashDigits + 2;
+    if (!hashThenBlank || strchr(" *", line[kHashDigits + 1]) == nullptr ||
         !IsShellSafeWord(name) || strchr(name, '/') != nullptr)
       refusePiece("the checksum file holds a line that cannot be used:", line);
     if (fn(line, name)) return;

@@ -46,9 +46,9 @@ constexpr char kUnsafeChars[] = "\"`$\\';&|<>()*?[]";
 // Every row of the command table a run may use, resolved before anything
 // changes.
 constexpr int kUsedCommands[] = {
-    CMD_CAT, CMD_CHGRP, CMD_CHMOD, CMD_CHOWN, CMD_CP, CMD_CP_R, CMD_DF,    CMD_DU,      CMD_LN,
-    CMD_MKDIR, CMD_MV, CMD_PS,   CMD_RM,    CMD_RM_RF, CMD_SED, CMD_SH, CMD_TAR_X, CMD_TOUCH,
-    CMD_WHOAMI,
+    CMD_CAT, CMD_CHGRP, CMD_CHMOD, CMD_CHOWN, CMD_CP,  CMD_CP_R,  CMD_DF,    CMD_DU,
+    CMD_LN,  CMD_MKDIR, CMD_MV,    CMD_PS,    CMD_RM,  CMD_RM_RF, CMD_SED,   CMD_SH,
+    CMD_TAR_X, CMD_TOUCH, CMD_WHOAMI,
 };
 
 // Ends the run with status 2 for a word the shell would act on.

@@ -178,7 +178,8 @@ const char *unfitWord(const Word &w, WordUse use) {
   // An escaped "\n" or "\r" would end the command line inside "sh -c".
   if (!IsSafePkgWord(w.text)) return "a word holds a line end";
   if (use == WordUse::Free) return nullptr;
-  if (!IsPkgNameWord(w.text)) return "a word holds a character other than letters, digits and ._-/+,:@%=";
+  if (!IsPkgNameWord(w.text))
+    return "a word holds a character other than letters, digits and ._-/+,:@%=";
   if (use == WordUse::Inside && climbsOut(w.text)) return "a path holds a .. component";
   return nullptr;
 }

@@ -66,7 +66,8 @@ void reportFailure(int mode, const char *what, const char *command = nullptr,
   const char *tag = mode == 2 ? "ERROR" : "WARNING_MSG";
   PutLogMsg("%s: %s\n", tag, what);
   if (mode == 2) {
-    if (command != nullptr) printf("%s: failed command: %.*s\n", tag, static_cast<int>(logged), command);
+    if (command != nullptr)
+      printf("%s: failed command: %.*s\n", tag, static_cast<int>(logged), command);
     printf("%s: %s\n", tag, what);
     exit_app(1);
   }

@@ -14,7 +14,8 @@ namespace {
 
 std::string digest(const std::string &data, size_t piece) {
   Sha256 sum;
-  for (size_t at = 0; at < data.size(); at += piece) sum.update(data.data() + at, std::min(piece, data.size() - at));
+  for (size_t at = 0; at < data.size(); at += piece)
+    sum.update(data.data() + at, std::min(piece, data.size() - at));
   char out[65];
   sum.hex(out);
   return out;
