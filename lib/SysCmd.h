@@ -41,6 +41,11 @@ int FillCmdPath(int index);
 int TestCmd(int index);
 int SysCmd(int index, int mode, const char *fmt, ...) TARNU_PRINTF(3, 4);
 int SysCmdV(int index, int mode, const char *fmt, va_list ap) TARNU_PRINTF(3, 0);
+// Ends the run as a command found missing when first used would, with
+// "ERROR: unable to locate system command '<name>'" and status 0, when one of
+// the rows cannot be resolved; a program calls it at start-up with every row
+// it will use, so that the run stops before it changes anything.
+void RequireSysCmds(const int *rows, size_t count);
 char *GetCmd(int index);
 char *GetCmdNoFlags(int index);
 
@@ -54,6 +59,14 @@ int CmdStatus(int result, char *text, size_t size);
 // For tests only: makes the next log message the first of a new run again,
 // so that it truncates the log as the first message of a process run does.
 void ResetLogRun();
+
+// A descriptor from 3 to 9 (what sh takes in a redirection such as "1>&4"),
+// open for appending to path, or to the run's log when path is null, and
+// left open across exec for the shell; the caller closes it. -1 when the
+// file is not one the log writer would write (a link, a file of another
+// user or with a second name, a pipe or device) or no such descriptor is
+// free: the command's output is then to be discarded.
+int OpenShellLog(const char *path);
 
 // One captured output line, allocated as one block with its text behind it.
 struct CmdResponse {

@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <initializer_list>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "TextMenu.h"
@@ -35,6 +37,45 @@ int readSizeFile(const char *name, double *value) {
 }
 
 int pathExists(const char *path) { return FindFile(path, nullptr); }
+
+constexpr size_t kHashDigits = 64;
+
+[[noreturn]] void refusePiece(const char *what, const char *name) {
+  printf("ERROR: %s %s\n", what, name);
+  fflush(stdout);
+  exit(1);
+}
+
+// The checksum file of dir: "sums", or "SUMS" on upper-case media; null when
+// there is none.
+const char *checksumFile(const char *dir) {
+  for (const char *name : {"sums", "SUMS"})
+    if (FindFile(dir, name)) return name;
+  return nullptr;
+}
+
+// Calls fn(hash, name) for each line of the checksum file of dir until it
+// returns true. A line other than "<64 hex digits>  <name>" (or " *<name>",
+// sha256sum's binary mode) with a plain name of the directory ends the run.
+template <typename Fn>
+void forEachChecksum(const char *dir, const char *file, Fn fn) {
+  MemHolder path(SaveStr("%s/%s", dir, file));
+  FileHandle f(fopen(path.str(), "r"));
+  if (!f) refusePiece("cannot read the checksum file", path.str());
+  char line[512];
+  while (fgets(line, sizeof line, f.get()) != nullptr) {
+    line[strcspn(line, "\r\n")] = '\0';
+    if (line[0] == '\0') continue;
+    const char *name = line + kHashDigits + 2;
+    const bool hashThenBlank = strspn(line, "0123456789abcdefABCDEF") == kHashDigits &&
+                               line[kHashDigits] == ' ' && strlen(line) > kHashDigits + 2;
+    if (!hashThenBlank || strchr(" *", line[kHashDigits + 1]) == nullptr ||
+        !IsShellSafeWord(name) || strchr(name, '/') != nullptr)
+      refusePiece("the checksum file holds a line that cannot be used:", line);
+    if (fn(line, name)) return;
+  }
+}
+
 
 }  // namespace
 
@@ -185,6 +226,31 @@ void GetDisksData(const char *dir) {
   ErrorMsg(2, 1, nlsSetupStrCvt(21), kVendorDir);
 }
 
+int VerifyArchivePieces(const char *dir) {
+  const char *file = checksumFile(dir);
+  if (file == nullptr) return 0;
+  forEachChecksum(dir, file, [dir](const char *hash, const char *name) {
+    MemHolder path(SaveStr("%s/%s", dir, name));
+    char actual[kHashDigits + 1];
+    if (!Sha256File(path.str(), actual)) refusePiece("cannot read the archive piece", name);
+    if (strncasecmp(actual, hash, kHashDigits) != 0)
+      refusePiece("the archive piece does not match its checksum:", name);
+    return false;
+  });
+  return 1;
+}
+
+int PieceHasChecksum(const char *dir, const char *piece) {
+  const char *file = checksumFile(dir);
+  bool found = false;
+  if (file != nullptr)
+    forEachChecksum(dir, file, [piece, &found](const char *, const char *name) {
+      found = strcmp(name, piece) == 0;
+      return found;
+    });
+  return found ? 1 : 0;
+}
+
 void genZFile() {
   if (chdir(pTarnuInstallDir) != 0) {
     printf(nlsSetupStrCvt(3), pTarnuInstallDir);
@@ -192,6 +258,9 @@ void genZFile() {
     fflush(stdout);
     exit(2);
   }
+  // Every piece is checked before the first is joined; with a checksum
+  // file, a piece it does not name is not joined either.
+  const int verified = VerifyArchivePieces(pTarnuInstallDir);
   GetDisksData(pTarnuInstallDir);
   MemHolder list(SaveStr(LineBuf));
   static char word[LINEBUF_SIZE];
@@ -201,6 +270,8 @@ void genZFile() {
     if (strcmp(w, "end_of_list") == 0) break;
     if ((strncmp(w, "pkg_tar.", 8) == 0 || strncmp(w, "PKG_TAR.", 8) == 0) &&
         IsShellSafeWord(w) && FindFile(pTarnuInstallDir, w)) {
+      if (verified && !PieceHasChecksum(pTarnuInstallDir, w))
+        refusePiece("the archive piece has no checksum:", w);
       SysCmd(-CMD_CAT, 2, "%s/%s >> %s/%s.tar.Z", pTarnuInstallDir, w, pTarnuInstallDir,
              kArchiveName);
     }

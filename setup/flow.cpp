@@ -17,6 +17,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "pkglist.h"
@@ -32,11 +33,23 @@ char *pAppDir = nullptr;
 const char *pBinaryInstanceCheckList = ",tpadmin,tpqadmin,tprint,tprtpxxtty,TPQ,TPRM,tsf,";
 const char *InstallInfo[5] = {};
 InstallSiteInfoRec InstallSiteInfo = {};
+unsigned char flInstallIncomplete = 0;
 
 namespace {
 
 constexpr char kSpoolBase[] = "/var/spool";
+// Present in the application directory while a new installation is under
+// way: a run that finds it carries out the new installation again.
+constexpr char kIncompleteMark[] = ".tp_incomplete";
+bool flRedoNewInstall = false;
 constexpr char kUnsafeChars[] = "\"`$\\';&|<>()*?[]";
+// Every row of the command table a run may use, resolved before anything
+// changes.
+constexpr int kUsedCommands[] = {
+    CMD_CAT, CMD_CHGRP, CMD_CHMOD, CMD_CHOWN, CMD_CP,  CMD_CP_R,  CMD_DF,    CMD_DU,
+    CMD_LN,  CMD_MKDIR, CMD_MV,    CMD_PS,    CMD_RM,  CMD_RM_RF, CMD_SED,   CMD_SH,
+    CMD_TAR_X, CMD_TOUCH, CMD_WHOAMI,
+};
 
 // Ends the run with status 2 for a word the shell would act on.
 [[noreturn]] void refuseWord(const char *what, const char *word) {
@@ -60,34 +73,18 @@ void checkWord(const char *what, const char *word) {
 }
 
 // Runs the decompression command text with both output streams appended to
-// /tmp/setup.log. The file is opened here without following a link, and
-// used only when it is a plain file of ours with one name; otherwise the
-// output is discarded. Returns system's result.
+// /tmp/setup.log through a descriptor the log writer's rule allows (see
+// OpenShellLog); otherwise the output is discarded. Returns system's result.
 int runDecompression(const char *command) {
-  int fd = open("/tmp/setup.log", O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0666);
-  int shellFd = -1;
-  if (fd >= 0) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-        st.st_nlink == 1) {
-      // sh takes one-digit descriptors in a redirection.
-      shellFd = fd >= 3 && fd <= 9 ? fd : fcntl(fd, F_DUPFD, 3);
-      if (shellFd > 9) {
-        close(shellFd);
-        shellFd = -1;
-      }
-    }
-  }
+  FdHandle fd(OpenShellLog("/tmp/setup.log"));
   char text[4096];
-  int n = shellFd >= 0 ? snprintf(text, sizeof text, "%s 1>&%d 2>&%d", command, shellFd, shellFd)
-                       : snprintf(text, sizeof text, "%s 1>/dev/null 2>/dev/null", command);
+  int n = fd ? snprintf(text, sizeof text, "%s 1>&%d 2>&%d", command, fd.get(), fd.get())
+             : snprintf(text, sizeof text, "%s 1>/dev/null 2>/dev/null", command);
   int rc = -1;
   if (n > 0 && static_cast<size_t>(n) < sizeof text) {
     fflush(stdout);
     rc = system(text);
   }
-  if (shellFd >= 0 && shellFd != fd) close(shellFd);
-  if (fd >= 0) close(fd);
   return rc;
 }
 
@@ -223,7 +220,9 @@ char *locatePreviousInstallation() {
 int MakeOwnDirectory(const char *path) {
   // mkdir, not mkdir -p: an entry that is there already (put back between
   // the removal and now) is not ours and is refused like a failure.
-  if (mkdir(path, 0777) != 0) return 0;
+  // Mode 0700 whatever the umask: no other user may rename, replace or plant
+  // anything in what root unpacks and carries out here.
+  if (mkdir(path, 0700) != 0) return 0;
   struct stat st;
   return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
@@ -247,11 +246,17 @@ void createInstallationDirectories(const char *base) {
     CreateFile(app.str(), nullptr, "775", nullptr, nullptr);
     MemHolder usrVendor(SaveStr("%s/%s", kDefaultBase, kVendorDir));
     if (GetFileType(usrVendor.str()) == 0) CreateFile(usrVendor.str(), nullptr, "775", nullptr, nullptr);
-    SysCmd(CMD_LN, 2, "-s %s/%s/%s %s/%s/%s", base, kVendorDir, kPackageDir, kDefaultBase,
-           kVendorDir, kPackageDir);
+    // A new installation carried out again finds its link already made.
+    MemHolder usrApp(SaveStr("%s/%s", usrVendor.str(), kPackageDir));
+    struct stat st;
+    if (lstat(usrApp.str(), &st) != 0)
+      SysCmd(CMD_LN, 2, "-s %s/%s/%s %s/%s/%s", base, kVendorDir, kPackageDir, kDefaultBase,
+             kVendorDir, kPackageDir);
   } else {
     CreateFile(pAppDir, nullptr, "755", nullptr, nullptr);
   }
+  MemHolder mark(SaveStr("%s/%s", pAppDir, kIncompleteMark));
+  CreateTextFile(mark.str(), "w", 0644, "new installation under way\n");
 }
 
 int Install() {
@@ -273,7 +278,8 @@ int Install() {
   }
 
   MemHolder spool(SaveStr("%s/%s", kSpoolBase, kVendorDir));
-  if (pCurrentInstallDir != nullptr) {
+  const bool upgrade = pCurrentInstallDir != nullptr && !flRedoNewInstall;
+  if (upgrade) {
     if (ProcessPkgList(kPkgSubDir) != 0) return 1;
     createPrintingSubsystemFile(pAppDir);
     createQueueScripts(spool.str());
@@ -290,6 +296,10 @@ int Install() {
   SysCmd(CMD_CHMOD, 0, "755 %s/%s", pTargetInstallDir, kVendorDir);
   SysCmd(CMD_CHMOD, 1, "4755 %s/%s", pAppDir, "tprtpxxtty");
   SysCmd(CMD_CHMOD, 1, "4755 %s/%s", pAppDir, "tsf");
+  if (!upgrade) {
+    MemHolder mark(SaveStr("%s/%s", pAppDir, kIncompleteMark));
+    unlink(mark.str());
+  }
   return 0;
 }
 
@@ -324,6 +334,7 @@ void RunSetup(int argc, char **argv) {
   checkWord("the directory of setup", pPathToSetup);
   checkWord("the name of setup", my_name);
   InitSysCmdList();
+  RequireSysCmds(kUsedCommands, sizeof kUsedCommands / sizeof kUsedCommands[0]);
   for (int i = 0; i < 5; ++i) InstallInfo[i] = nlsSetupStrCvt(10 + i);
   InstallSiteInfo.pText[0] = nlsSetupStrCvt(10);
   InstallSiteInfo.pText[1] = nlsSetupStrCvt(11);
@@ -332,12 +343,18 @@ void RunSetup(int argc, char **argv) {
 
   parseCommandLineOptions(argc, argv);
   pCurrentInstallDir = locatePreviousInstallation();
-  if (pCurrentInstallDir != nullptr) checkWord("the earlier installation directory", pCurrentInstallDir);
+  if (pCurrentInstallDir != nullptr) {
+    checkWord("the earlier installation directory", pCurrentInstallDir);
+    MemHolder earlier(SaveStr("%s/%s/%s", pCurrentInstallDir, kVendorDir, kPackageDir));
+    flRedoNewInstall = FindFile(earlier.str(), kIncompleteMark) != 0;
+  }
   pTargetInstallDir = pCmdLineInstallDir   ? pCmdLineInstallDir
                       : pCurrentInstallDir ? pCurrentInstallDir
                                            : SaveStr(kDefaultBase);
   pAppDir = SaveStr("%s/%s/%s", pTargetInstallDir, kVendorDir, kPackageDir);
   FreeSpaceForInstall(pTarnuInstallDir, pTargetInstallDir, kVendorDir);
+  // A damaged distribution is refused before an earlier installation moves.
+  VerifyArchivePieces(pPathToSetup);
 
   if (pCurrentInstallDir != nullptr) {
     if (QuitForRunningProcesses(pBinaryInstanceCheckList)) exit(0);
@@ -357,5 +374,11 @@ void RunSetup(int argc, char **argv) {
   }
   installFromSite(pTarnuInstallDir);
   TarnuClean(pTarnuInstallDir);
+  if (flInstallIncomplete) {
+    PutLogMsg("ERROR: the installation is incomplete\n");
+    printf("ERROR: the installation is incomplete, see %s/%s.log\n", pLogPath, my_name);
+    fflush(stdout);
+    exit(1);
+  }
   exit(0);
 }

@@ -3,7 +3,10 @@
 // condition on the system's release), its operands, then attribute pairs
 // applied to the entry in the application directory. Every line is carried
 // out at once, in file order, through the command table; its words end up
-// inside the double-quoted text of "sh -c", so a line holding '"' is refused.
+// inside the double-quoted text of "sh -c", so a line holding '"' is refused,
+// and so is a line whose paths and names hold anything but letters, digits
+// and ._-/+,:@%=, or whose paths in the application directory climb out.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -102,7 +105,10 @@ void editEntry(const char *entry, const char *expressions) {
   close(fd);
 
   SysCmd(-CMD_SED, 2, "%s %s/%s > %s", expressions, pAppDir, entry, scratch);
-  SysCmd(CMD_CP, 0, "%s %s/%s", scratch, pAppDir, entry);
+  if (SysCmd(CMD_CP, 0, "%s %s/%s", scratch, pAppDir, entry) != 0) {
+    PutLogMsg("WARNING_MSG: the edited %s/%s could not be written\n", pAppDir, entry);
+    flInstallIncomplete = 1;
+  }
   SysCmd(CMD_RM, 0, "%s", scratch);
 }
 
@@ -154,24 +160,54 @@ bool readRelease(char *buf, size_t size) {
   return true;
 }
 
-// Why a word cannot go into a command line as the tokenizer gives it, or
-// null when it can.
-const char *unfitWord(const Word &w) {
+// How a word of a line is used: as a path or a name inside a command line,
+// as such a path that must stay inside the application directory, or not in
+// a command line at all (a release, an operator, an unused value).
+enum class WordUse { Free, Name, Inside };
+
+// 1 when one component of the path is "..".
+bool climbsOut(const char *path) {
+  for (const char *p = path; (p = strstr(p, "..")) != nullptr; p += 2)
+    if ((p == path || p[-1] == '/') && (p[2] == '\0' || p[2] == '/')) return true;
+  return false;
+}
+
+// Why a word cannot be used as use says, or null when it can.
+const char *unfitWord(const Word &w, WordUse use) {
   if (w.tooLong) return "a word is too long";
   // An escaped "\n" or "\r" would end the command line inside "sh -c".
   if (!IsSafePkgWord(w.text)) return "a word holds a line end";
+  if (use == WordUse::Free) return nullptr;
+  if (!IsPkgNameWord(w.text))
+    return "a word holds a character other than letters, digits and ._-/+,:@%=";
+  if (use == WordUse::Inside && climbsOut(w.text)) return "a path holds a .. component";
   return nullptr;
+}
+
+// How the value of an attribute key is used.
+WordUse valueUse(int key) {
+  switch (key) {
+    case kMode: case kOwner: case kGroup: case kLink: return WordUse::Name;
+    case kName: case kBat: return WordUse::Inside;   // in the application directory, /usr/bin
+    default: return WordUse::Free;                    // sed text, unknown keys
+  }
 }
 
 // Checks the attribute pairs from pos on. The value of a first key "sed" is
 // the rest of the line as written, escapes and all, and goes to the shell
-// undecoded: only a double quote could break it there, and the caller has
-// looked for one in the whole line.
+// undecoded; a later "sed" takes one word. Either is free text (a sed
+// expression may hold "$" and quotes): only a double quote could break the
+// quoting, and the caller has looked for one in the whole line. Such text
+// relies on the distribution being the one the administrator chose to run
+// as root.
 const char *unfitPairs(const char *pos) {
-  Word w;
-  for (bool first = true; nextWord(pos, w); first = false) {
-    if (const char *why = unfitWord(w)) return why;
-    if (first && FindToken(w.text, kAttributeKeys) == kSed) return nullptr;
+  Word key, value;
+  for (bool first = true; nextWord(pos, key); first = false) {
+    if (const char *why = unfitWord(key, WordUse::Free)) return why;
+    const int k = FindToken(key.text, kAttributeKeys);
+    if (first && k == kSed) return nullptr;
+    if (!nextWord(pos, value)) return nullptr;
+    if (const char *why = unfitWord(value, valueUse(k))) return why;
   }
   return nullptr;
 }
@@ -184,18 +220,31 @@ const char *unfitLine(const char *line) {
   Word command, w;
   if (!nextWord(pos, command)) return nullptr;
   for (;;) {
-    if (const char *why = unfitWord(command)) return why;
+    if (const char *why = unfitWord(command, WordUse::Free)) return why;
     const int word = FindToken(command.text, kCommandWords);
     if (word == kComment || !nextWord(pos, w)) return nullptr;
-    if (const char *why = unfitWord(w)) return why;
+    const WordUse operand = word == kRelease   ? WordUse::Free
+                            : word == kCheckPs ? WordUse::Name
+                                               : WordUse::Inside;
+    if (const char *why = unfitWord(w, operand)) return why;
     if (word == kCheckPs) return nullptr;   // the rest of the line is not used
     if (word == kDirTo || word == kRelease) {
       if (!nextWord(pos, w)) return nullptr;
-      if (const char *why = unfitWord(w)) return why;
+      if (const char *why = unfitWord(w, word == kDirTo ? WordUse::Name : WordUse::Free)) return why;
     }
     if (word != kRelease) return unfitPairs(pos);
     if (!nextWord(pos, command)) return nullptr;
   }
+}
+
+// Copies an entry of the package into destination. A copy of an entry that
+// the package holds and that fails (a full file system) leaves the
+// installation incomplete; one that the package lacks is only the warning
+// of the failing copy.
+void copyEntry(int row, const char *pkgDir, const char *entry, const char *destination) {
+  if (SysCmd(row, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry, destination) == 0) return;
+  MemHolder source(SaveStr("%s/%s", pTarnuInstallDir, pkgDir));
+  if (FindFile(source.str(), entry)) flInstallIncomplete = 1;
 }
 
 // Carries out one line (already joined). 1 when the user quit at "checkps".
@@ -219,13 +268,12 @@ int processLine(const char *line, const char *pkgDir) {
     if (!nextWord(pos, entry)) return 0;
     switch (word) {
       case kDir:
-        SysCmd(CMD_CP_R, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text, pAppDir);
+        copyEntry(CMD_CP_R, pkgDir, entry.text, pAppDir);
         break;
       case kDirTo: {
         Word destination;
         if (!nextWord(pos, destination)) return 0;
-        SysCmd(CMD_CP_R, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text,
-               destination.text);
+        copyEntry(CMD_CP_R, pkgDir, entry.text, destination.text);
         break;
       }
       case kTouch:
@@ -262,7 +310,7 @@ int processLine(const char *line, const char *pkgDir) {
         continue;
       }
       default:   // "c" and any other word: copy the entry
-        SysCmd(CMD_CP, 1, "%s/%s/%s %s", pTarnuInstallDir, pkgDir, entry.text, pAppDir);
+        copyEntry(CMD_CP, pkgDir, entry.text, pAppDir);
         break;
     }
     ApplyPkgAttributes(entry.text, pos);
@@ -270,9 +318,29 @@ int processLine(const char *line, const char *pkgDir) {
   }
 }
 
+// Whether the line just read into LineBuf was cut at the reader's limit: it
+// has no line end, and the file goes on with more than one.
+bool lineWasCut() {
+  const size_t n = strlen(LineBuf);
+  if ((n > 0 && LineBuf[n - 1] == '\n') || pIn == nullptr) return false;
+  const int c = getc(pIn);
+  if (c == EOF) return false;
+  ungetc(c, pIn);
+  return c != '\n';
+}
+
 }  // namespace
 
 int IsSafePkgWord(const char *word) { return word != nullptr && strpbrk(word, "\"\n\r") == nullptr; }
+
+int IsPkgNameWord(const char *word) {
+  if (word == nullptr || *word == '\0') return 0;
+  for (const char *p = word; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (!isascii(c) || (!isalnum(c) && strchr("._-/+,:@%=", c) == nullptr)) return 0;
+  }
+  return 1;
+}
 
 int TestReleaseCondition(const char *op, const char *word, const char *release) {
   if (op == nullptr || word == nullptr || release == nullptr) return 0;
@@ -316,6 +384,15 @@ int ProcessPkgList(const char *pkgDir) {
   // The line is copied: the commands of a line may reuse LineBuf.
   static char line[LINEBUF_SIZE];
   while (GetFileLine()) {
+    if (lineWasCut()) {
+      // Nothing of a line that does not fit runs: neither its head nor its
+      // tail (with any continuation joined to it), which the reader hands
+      // over as the lines after it.
+      refuseLine("the line is too long", LineBuf);
+      while (GetFileLine() && lineWasCut()) {
+      }
+      continue;
+    }
     CopyStr(line, sizeof line, LineBuf);
     joinContinuedLines(line);
     if (processLine(line, pkgDir) == 1) {

@@ -30,6 +30,11 @@ int ApplyPkgAttributes(const char *entry, const char *text);
 // refused as a whole (a warning), and the list goes on.
 int IsSafePkgWord(const char *word);
 
+// 1 when a word of the package list may stand in a command line as a path or
+// a name: not empty, and only letters, digits and ._-/+,:@%= (nothing the
+// shell would act on inside double quotes or split at).
+int IsPkgNameWord(const char *word);
+
 // ------------------------------------------------------- generated scripts --
 
 extern const char ScriptShShell[];              // "#!/bin/sh"

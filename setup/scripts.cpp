@@ -57,7 +57,10 @@ int writeScript(const char *path, const char *shell, const char *tmpl,
                 std::initializer_list<const char *> values) {
   if (path == nullptr || shell == nullptr || tmpl == nullptr) return 0;
   FILE *out = OpenFile(nullptr, path, "w+", 1);
-  if (out == nullptr) return 0;
+  if (out == nullptr) {
+    flInstallIncomplete = 1;
+    return 0;
+  }
   char year[16];
   formatYear(year, sizeof year);
   fprintf(out, "%s\n", shell);
@@ -66,6 +69,7 @@ int writeScript(const char *path, const char *shell, const char *tmpl,
   const bool failed = ferror(out) != 0;
   if (fclose(out) != 0 || failed) {
     fprintf(stderr, "ERROR: can't write file, %s\n", path);
+    flInstallIncomplete = 1;
     return 0;
   }
   SysCmd(CMD_CHMOD, 0, "755 %s", path);
@@ -89,7 +93,9 @@ int createPrintingSubsystemFile(const char *appDir) {
   if (SniffLprng()) text = " LPRng ";
   if (SniffCUPS()) text = " CUPS ";
   MemHolder path(SaveStr("%s/.tp_cfg", appDir));
-  return CreateTextFile(path.str(), "wt", 0644, "%s", text);
+  if (CreateTextFile(path.str(), "wt", 0644, "%s", text)) return 1;
+  flInstallIncomplete = 1;
+  return 0;
 }
 
 int generateTarnuPrinttpxxScript(const char *path, const char *shell, const char *tmpl) {

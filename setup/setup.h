@@ -7,6 +7,9 @@
 // call exit on the paths their comment names.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "utils.h"
 
 // ------------------------------------------------------------ fixed names --
@@ -33,6 +36,10 @@ struct InstallSiteInfoRec {
   const char *pText[5];             // messages 10, 11, 17, 18, then null
 };
 extern InstallSiteInfoRec InstallSiteInfo;
+// Set by a step that could not write what the installation needs (a script,
+// the settings file, a copy or an edit of a file the distribution holds):
+// the run goes on, and ends with status 1 and a line naming the log.
+extern unsigned char flInstallIncomplete;
 
 // --------------------------------------------------------------- the flow --
 // Ends the process (never returns).
@@ -51,14 +58,22 @@ char *StripToBaseName(char *path);
 // > ( ) * ? [ ] (characters either shell would act on).
 int IsShellSafeWord(const char *word);
 int installFromSite(const char *workArea);
+// The installation from the work area: the upgrade of an earlier
+// installation, or a new installation (also when the earlier one is a new
+// installation that never finished: its mark is still in the application
+// directory).
 int Install();
+// Makes the application directory of a new installation (and the link at
+// /usr/Tarnu/tpxx for another base) and marks it as a new installation under
+// way; Install removes the mark as its last step.
 void createInstallationDirectories(const char *base);
 void TarnuClean(const char *workArea);
 // Makes the work area afresh: a real directory owned by the running user.
 // Ends the process with status 2 when that cannot be had.
 void CreateWorkArea(const char *workArea);
-// 1 when path was created just now by mkdir and is a real directory (not a
-// link) owned by the running user; 0 otherwise, also when it was there.
+// 1 when path was created just now by mkdir, with mode 0700 (at most), and
+// is a real directory (not a link) owned by the running user; 0 otherwise,
+// also when it was there.
 int MakeOwnDirectory(const char *path);
 
 // ----------------------------------------------------------------- checks --
@@ -80,6 +95,34 @@ void GetDisksData(const char *dir);
 void genZFile();
 // The upper-casing of a "DISKS" list, in place, up to "end_of_list".
 void UpperDisksList(char *text);
+
+// Verifies the archive pieces that the checksum file of dir names ("sums",
+// or "SUMS" on upper-case media; the lines sha256sum writes: the hash, two
+// blanks, the piece's name). Ends the run with status 1 and a message naming
+// the first piece that is missing or differs, or a line that cannot be read.
+// 0 when dir has no checksum file (nothing is verified), 1 otherwise.
+int VerifyArchivePieces(const char *dir);
+// 1 when the checksum file of dir names the piece (after VerifyArchivePieces).
+int PieceHasChecksum(const char *dir, const char *piece);
+
+// ------------------------------------------------------------- checksums --
+// SHA-256 of a stream of bytes.
+class Sha256 {
+ public:
+  Sha256();
+  void update(const void *data, size_t size);
+  // Ends the stream; the digest as 64 lower-case hex digits and a NUL.
+  void hex(char out[65]);
+
+ private:
+  void block(const unsigned char *p);
+  uint32_t state_[8];
+  unsigned char buf_[64] = {};
+  size_t used_ = 0;
+  uint64_t total_ = 0;
+};
+// The digest of the file at path; false when it cannot be read.
+bool Sha256File(const char *path, char out[65]);
 
 // ------------------------------------------------ licence and messages --
 // The six message tables, indexed by message number.

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 
@@ -57,12 +58,16 @@ class CmdText {
 }
 
 // Reports a failure as the mode asks: a log line in modes 1 and 2, and in
-// mode 2 the same line on standard output and the end of the run.
-void reportFailure(int mode, const char *what) {
+// mode 2 the command text as the log shows it (when there is one) and the
+// same line on standard output, and the end of the run.
+void reportFailure(int mode, const char *what, const char *command = nullptr,
+                   size_t logged = 0) {
   if (mode != 1 && mode != 2) return;
   const char *tag = mode == 2 ? "ERROR" : "WARNING_MSG";
   PutLogMsg("%s: %s\n", tag, what);
   if (mode == 2) {
+    if (command != nullptr)
+      printf("%s: failed command: %.*s\n", tag, static_cast<int>(logged), command);
     printf("%s: %s\n", tag, what);
     exit_app(1);
   }
@@ -138,12 +143,19 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   // that does not fit leaves neither a dot nor a log line behind.
   const bool logging = mode == 1 || mode == 2;
   const size_t logged = cmd.length();   // the log shows the text up to here
-  if (!logging)
+  // The output reaches the log only through a descriptor opened and checked
+  // here: a redirection by name would let the shell follow whatever has been
+  // planted at the log's place in /tmp.
+  FdHandle logFd;
+  if (!logging) {
     cmd.add(" 1>/dev/null 2>/dev/null");
-  else if (progress && flUseLog && my_name != nullptr)
-    cmd.add(" 1>>/tmp/%s.log 2>>/tmp/%s.log", my_name, my_name);
-  else if (progress)
-    cmd.add(" 1>>/dev/null 2>>/dev/null");
+  } else if (progress) {
+    if (flUseLog && my_name != nullptr) logFd.reset(OpenShellLog(nullptr));
+    if (logFd)
+      cmd.add(" 1>&%d 2>&%d", logFd.get(), logFd.get());
+    else
+      cmd.add(" 1>>/dev/null 2>>/dev/null");
+  }
   if (table) cmd.add("\"");
 
   if (cmd.cut()) {
@@ -164,9 +176,14 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   fflush(stdout);
   char what[128];
   const int status = CmdStatus(system(cmd.str()), what, sizeof what);
-  if (status != 0) reportFailure(mode, what);
+  if (status != 0) reportFailure(mode, what, cmd.str(), logged);
   if (table) settle(index);
   return status;
+}
+
+void RequireSysCmds(const int *rows, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!TestCmd(rows[i])) stopUnresolved(ComList[rows[i]].pCmd);
 }
 
 int SysCmd(int index, int mode, const char *fmt, ...) {

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Handles.h"
 #include "SysCmd.h"
 #include "utils.h"
 
@@ -31,18 +32,6 @@ struct FileCloser {
   void operator()(FILE *f) const { fclose(f); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-class FdHolder {
- public:
-  explicit FdHolder(int fd) : fd_(fd) {}
-  ~FdHolder() { if (fd_ >= 0) close(fd_); }
-  FdHolder(const FdHolder &) = delete;
-  FdHolder &operator=(const FdHolder &) = delete;
-  int get() const { return fd_; }
-  int release() { int fd = fd_; fd_ = -1; return fd; }
- private:
-  int fd_;
-};
 
 const char *nameForReports() { return my_name != nullptr ? my_name : "setup"; }
 
@@ -66,7 +55,7 @@ int openLogSafely(const char *path) {
     if (fd >= 0) fchmod(fd, 0666);
   }
   if (fd < 0) return -1;
-  FdHolder holder(fd);
+  FdHandle holder(fd);
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid())
     return -1;
@@ -75,9 +64,40 @@ int openLogSafely(const char *path) {
   return holder.release();
 }
 
+// The path of the run's log, /tmp/<my_name>.log, into path; false when it
+// does not fit.
+bool formatLogPath(char *path, size_t size) {
+  return my_name != nullptr &&
+         snprintf(path, size, "%s/%s.log", pLogPath, my_name) < static_cast<int>(size);
+}
+
 }  // namespace
 
 void ResetLogRun() { flFirstLogMsg = 1; }
+
+int OpenShellLog(const char *path) {
+  char own[512];
+  if (path == nullptr) {
+    if (!formatLogPath(own, sizeof own)) return -1;
+    path = own;
+  }
+  FdHandle fd(openLogSafely(path));
+  if (fd.get() < 0) return -1;
+  // The shell must inherit it: close-on-exec is cleared, or F_DUPFD gives a
+  // copy without it.
+  int shellFd = fd.get();
+  if (shellFd >= 3 && shellFd <= 9) {
+    if (fcntl(shellFd, F_SETFD, 0) != 0) return -1;
+    fd.release();
+  } else {
+    shellFd = fcntl(fd.get(), F_DUPFD, 3);
+    if (shellFd > 9) {
+      close(shellFd);
+      return -1;
+    }
+  }
+  return shellFd;
+}
 
 void PutLogMsgV(const char *fmt, va_list ap) {
   if (!flUseLog || my_name == nullptr) return;

@@ -557,12 +557,14 @@ TEST_F(SetupRun, UnsafeNameInTheDiskListIsNotCopied) {
 }
 
 TEST_F(SetupRun, DecompressionOutputAndAPlantedLogLink) {
-  // A corrupt first piece makes the decompression tools complain; their
+  // A corrupt first piece (with checksums that match it) makes the
+  // decompression tools complain; their
   // complaints belong in /tmp/setup.log. Invoked under another name, the
   // run's own log is /tmp/tsetup.log, and a link planted at /tmp/setup.log
   // must not carry the complaints into the file it points to.
   const std::string copy =
-      "mkdir -p /srv/d && cp -p /dist/* /srv/d/ && echo garbage >/srv/d/pkg_tar.001\n";
+      "mkdir -p /srv/d && cp -p /dist/* /srv/d/ && echo garbage >/srv/d/pkg_tar.001 && "
+      "(cd /srv/d && sha256sum pkg_tar.* >sums)\n";
   Invocation r;
   r.before = copy;
   r.program = "/srv/d/setup";

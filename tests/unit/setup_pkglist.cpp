@@ -10,6 +10,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <cstdio>
@@ -362,6 +363,32 @@ TEST_F(PkgListTest, LongAndSplitLines) {
   }
 }
 
+// A physical line longer than the reader's limit is refused whole, with any
+// continuation joined to it: none of it runs, not even the tail of a comment.
+TEST_F(PkgListTest, LinesOverTheLimitAreRefusedWhole) {
+  const struct {
+    std::string text;
+    long warnings;   // two long physical lines are two refused lines
+  } cases[] = {
+      {"#" + std::string(509, ' ') + "t pwned mode 4777\n", 1},
+      {"c tprint" + std::string(520, ' ') + "mode 700 \\\nt pwned\n", 1},
+      {"c tprint \\\n" + std::string(4100, ' ') + "t pwned\n", 1},
+      {"c tprint" + std::string(1100, ' ') + "t\n" + std::string(1100, ' ') + "pwned\n", 2},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text.size());
+    clearApp();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(c.text + "t after\n"), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("WARNING: package list line refused, the line is too long: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.warnings);
+    check({"{app}/tprint", Expect::Absent, ""});
+    check({"{app}/pwned", Expect::Absent, ""});
+    check({"{app}/after", Expect::Content, ""});
+  }
+}
+
 TEST_F(PkgListTest, LineWithADoubleQuoteIsRefused) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(run("c tprint mode \"700\"\nt after\n# a \"quoted\" comment\n"), 0);
@@ -401,6 +428,59 @@ TEST_F(PkgListTest, LinesWithUnfitWordsAreRefused) {
     check({"{app}/tprint", Expect::Absent, ""});
     check({"{app}/after", Expect::Content, ""});
   }
+}
+
+// Every word that becomes a path or a name in a command line holds only
+// letters, digits and ._-/+,:@%=, and a path in the application directory
+// no ".." component: each position with each kind of attack is refused, and
+// nothing of the line runs (no marker, no mode changed).
+TEST_F(PkgListTest, ShellSyntaxAndClimbingPathsAreRefused) {
+  const std::string chars = "a word holds a character other than letters, digits and ._-/+,:@%=";
+  const std::string climbs = "a path holds a .. component";
+  const struct {
+    const char *line;   // "@" stands for the word
+    bool inside;        // a path that must stay in the application directory
+  } positions[] = {
+      {"c @ mode 600", true}, {"t @", true}, {"newdir @", true}, {"dir @", true},
+      {"m @ mode 600", true}, {"v >= 0 c @ mode 600", true}, {"c tprint mode 600 name @", true},
+      {"c tprint mode 600 bat @", true}, {"dirto fonts @", false}, {"c tprint mode @", false},
+      {"c tprint owner @", false}, {"c tprint group @", false}, {"c tprint link @", false},
+      {"checkps @", false},
+  };
+  const struct {
+    const char *word;
+    bool climbing;   // refused only where the path must stay inside
+  } attacks[] = {
+      {"x$(id)", false}, {"x`id`", false}, {"x;id", false}, {"$HOME", false},
+      {"../../x", true}, {"a/../../x", true},
+  };
+  for (const auto &position : positions) {
+    for (const auto &attack : attacks) {
+      if (attack.climbing && !position.inside) continue;
+      std::string line = position.line;
+      line.replace(line.find('@'), 1, attack.word);
+      SCOPED_TRACE(line);
+      clearApp();
+      chmod(app_.c_str(), 0755);
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(run("c tprint\n" + line + "\nt after\n"), 0);
+      EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                "WARNING: package list line refused, " + (attack.climbing ? climbs : chars) + ": " +
+                    line + "\n");
+      check({"{app}", Expect::Mode, "755"});
+      check({"{app}/tprint", Expect::Mode, "644"});
+      check({"{app}/after", Expect::Content, ""});
+      check({"{root}/x", Expect::Absent, ""});
+    }
+  }
+  // A dot that is not a ".." component, and free text where no path is made.
+  EXPECT_FALSE(IsPkgNameWord(""));
+  EXPECT_FALSE(IsPkgNameWord("caf\xc3\xa9"));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run("c tprint name ..tprint..\nv < ~$ t both mode 600\n"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  check({"{app}/..tprint..", Expect::Content, "alpha\ncharlie\n"});
+  check({"{app}/both", Expect::Mode, "600"});
 }
 
 // The stream edit must not write through a link planted at the scratch path.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <regex>
 #include <sys/wait.h>
 
 namespace {
@@ -32,11 +33,13 @@ class RunTest : public CmdEnv {
     WriteText(logPath_, "", 0666);   // the log exists: no touch runs
   }
 
-  // The texts the stand-in sh received, one per line.
-  std::string Recorded() { return ReadText(rec_); }
-  std::string Redirect() {
-    return " 1>>/tmp/" + name_ + ".log 2>>/tmp/" + name_ + ".log";
+  // The texts the stand-in sh received, one per line; the log's descriptor
+  // (the lowest free one, 3 to 9) shows as L.
+  std::string Recorded() {
+    static const std::regex kLogFd(" 1>&([3-9]) 2>&\\1");
+    return std::regex_replace(ReadText(rec_), kLogFd, " 1>&L 2>&L");
   }
+  std::string Redirect() { return " 1>&L 2>&L"; }
 
   std::string bin_, rec_;
 };
@@ -157,7 +160,9 @@ TEST_F(RunTest, FailureInModeTwoEndsTheRun) {
         errno = 0;
         SysCmd(CMD_RM, 2, "%s", "-r /a");
       },
-      testing::ExitedWithCode(1), testing::Eq(std::string(".ERROR: exit status 3\n")));
+      testing::ExitedWithCode(1),
+      testing::Eq(".ERROR: failed command: " + bin_ + "/sh -c \"" + bin_ +
+                  "/rm -f -r /a\nERROR: exit status 3\n"));
   EXPECT_EQ(ReadText(logPath_), bin_ + "/sh -c \"" + bin_ +
                                     "/rm -f -r /a\nrm out\nrm err\nERROR: exit status 3\n");
 
@@ -168,7 +173,8 @@ TEST_F(RunTest, FailureInModeTwoEndsTheRun) {
         SysCmd(-CMD_RM, 2, "%s", "x");
       },
       testing::ExitedWithCode(1),
-      testing::Eq(std::string("rm out\nrm err\nERROR: exit status 3\n")));
+      testing::Eq("rm out\nrm err\nERROR: failed command: " + bin_ + "/sh -c \"" + bin_ +
+                  "/rm -f x\nERROR: exit status 3\n"));
   EXPECT_EQ(ReadText(logPath_), "ERROR: exit status 3\n");
 }
 
