@@ -140,6 +140,7 @@ struct Run {
   std::string cwd = "/";           // directory setup starts in
   std::vector<std::string> binds;  // more --bind HOST:PATH for the sandbox
   bool keepUpper = false;          // list the files written (`written`)
+  bool changes = false;            // the sandbox's change report (`changes`)
 };
 
 // The same record under a name that a test body can use unqualified (inside
@@ -155,6 +156,8 @@ struct Outcome {
   std::string report;    // output of the after-script (stdout and stderr)
   std::string written;   // with keepUpper: every path the run created or
                          // changed outside /tmp, one a line, sorted
+  std::string changes;   // with changes: what the run changed on the machine
+                         // ("A /path 0755 root:root dir" lines, sorted)
   std::string sandboxErr;  // the sandbox's own error output
   int sandboxStatus = -1;
 };
@@ -180,16 +183,23 @@ inline Outcome RunSetup(const std::string &distDir, const Run &run) {
      << " >/e2e/out/stdout 2>/e2e/out/stderr\n"
      << "echo $? >/e2e/out/status\n"
      << "cd /\n"
-     << "if [ -f /tmp/setup.log ]; then cp /tmp/setup.log /e2e/out/log; fi\n"
-     << "(\n" << run.after << "\n) >/e2e/out/report 2>&1\n"
+     << "if [ -f /tmp/setup.log ]; then cp /tmp/setup.log /e2e/out/log; fi
+"
+     << "(
+:
+" << run.after << "
+) >/e2e/out/report 2>&1
+"
      << "exit 0\n";
   WriteFile(work / "script.sh", sh.str());
   std::string cmd = Quote(kSandbox);
   if (run.keepUpper) cmd += " --keep " + Quote(work / "upper");
+  if (run.changes) cmd += " --changes";
   cmd += " --bind " + Quote(distDir + ":/dist");
   cmd += " --bind-rw " + Quote(work.path() + ":/e2e");
   for (const auto &b : run.binds) cmd += " --bind " + Quote(b);
   cmd += " -- /bin/sh /e2e/script.sh 2>" + Quote(work / "sandbox.err");
+  if (run.changes) cmd += " >" + Quote(work / "changes");
   Outcome o;
   o.sandboxStatus = Shell(cmd);
   o.sandboxErr = ReadFile(work / "sandbox.err");
@@ -200,10 +210,11 @@ inline Outcome RunSetup(const std::string &distDir, const Run &run) {
   o.hasLog = fs::exists(work / "out/log");
   if (o.hasLog) o.log = ReadFile(work / "out/log");
   o.report = ReadFile(work / "out/report");
+  if (run.changes) o.changes = ReadFile(work / "changes");
   if (run.keepUpper) {
     std::string list = work / "written";
     Shell("cd " + Quote(work / "upper") +
-          " && find . -mindepth 1 | sed 's,^\\.,,' | grep -v -e '^/dist$' -e '^/e2e$'"
+          " && find . -mindepth 1 | sed 's,^\\.,,' | grep -v -e '^/dist$' -e '^/e2e$' -e '^/tmp$' -e '^/tmp/'"
           " | LC_ALL=C sort >" + Quote(list));
     o.written = ReadFile(list);
   }
