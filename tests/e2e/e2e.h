@@ -183,13 +183,8 @@ inline Outcome RunSetup(const std::string &distDir, const Run &run) {
      << " >/e2e/out/stdout 2>/e2e/out/stderr\n"
      << "echo $? >/e2e/out/status\n"
      << "cd /\n"
-     << "if [ -f /tmp/setup.log ]; then cp /tmp/setup.log /e2e/out/log; fi
-"
-     << "(
-:
-" << run.after << "
-) >/e2e/out/report 2>&1
-"
+     << "if [ -f /tmp/setup.log ]; then cp /tmp/setup.log /e2e/out/log; fi\n"
+     << "(\n:\n" << run.after << "\n) >/e2e/out/report 2>&1\n"
      << "exit 0\n";
   WriteFile(work / "script.sh", sh.str());
   std::string cmd = Quote(kSandbox);
