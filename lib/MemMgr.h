@@ -39,16 +39,19 @@ struct MemBlock {
   uint8_t heapDesc;
   uint8_t heapData;
   // Search hints: no run of noRunOf free nodes is left (0: not known, and
-  // then freeBits is read afresh from the MAT before it is used), and every
-  // node below lowFree is in use. noRunOf is exact after a search of the
-  // block that failed and stays exact as nodes come back; taking nodes can
-  // leave it too high, which the next failed search mends.
+  // then the summaries below are read afresh from the MAT before they are
+  // used), and every node below lowFree is in use. noRunOf is one more than
+  // the longest free run after a search of the block that failed, and stays
+  // so as nodes come back; taking nodes can leave it too high, which the
+  // next failed search mends.
   int32_t noRunOf;
   int32_t lowFree;
   uint64_t freeBits[MEM_NODES / 64];  // bit i % 64 of word i / 64 set: node i free
   uint32_t freeGroups;                // bit w set: freeBits[w] all free
   // Of each group of 64 nodes: free nodes at its start and at its end, and
-  // its longest free run (groupPre is zero past the last group).
+  // its longest free run (groupPre is zero past the last group); brought up
+  // to date before a search for the groups whose bit is set in dirtyGroups.
+  uint32_t dirtyGroups;
   uint8_t groupPre[MEM_NODES / 64 + 16];
   uint8_t groupSuf[MEM_NODES / 64];
   uint8_t groupBest[MEM_NODES / 64];

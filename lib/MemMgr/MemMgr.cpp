@@ -177,6 +177,18 @@ static_assert(MEM_NODES % 64 == 0 && kGroups == 32,
 
 int largest(int a, int b) { return a > b ? a : b; }
 
+// The summaries of the groups of block b whose freeBits changed.
+void refreshGroups(MemBlock *b) {
+  for (uint32_t dirty = b->dirtyGroups; dirty; dirty &= dirty - 1) {
+    int w = std::countr_zero(dirty);
+    uint64_t m = b->freeBits[w];
+    b->groupPre[w] = static_cast<uint8_t>(std::countr_one(m));
+    b->groupSuf[w] = static_cast<uint8_t>(std::countl_one(m));
+    b->groupBest[w] = static_cast<uint8_t>(longestRun(m));
+  }
+  b->dirtyGroups = 0;
+}
+
 // byte w of out: free nodes at the end of group w and the start of group w + 1.
 void crossingRuns(const MemBlock *b, uint8_t *out) {
 #ifdef __SSE2__
@@ -207,36 +219,23 @@ int largestByte(const uint8_t *p) {
 }
 
 // The longest run of free nodes of block b, from the summaries of its
-// groups: without a wholly free group a run lies in one group or spans one
-// boundary between two.
-int longestFreeRun(const MemBlock *b) {
-  if (b->freeGroups == 0) {
-    uint8_t across[kGroups];
-    crossingRuns(b, across);
-    return largest(largestByte(b->groupBest), largestByte(across));
+// groups: a run lies in one group, spans one boundary between two, or spans
+// a stretch of wholly free groups (each found from freeGroups).
+int longestFreeRun(MemBlock *b) {
+  refreshGroups(b);
+  uint8_t across[kGroups];
+  crossingRuns(b, across);
+  int longest = largest(largestByte(b->groupBest), largestByte(across));
+  for (uint32_t whole = b->freeGroups; whole;) {
+    int first = std::countr_zero(whole);
+    int count = std::countr_one(whole >> first);
+    int end = first + count;  // the group after the stretch
+    int run = 64 * count + (first ? b->groupSuf[first - 1] : 0) +
+              (end < kGroups ? b->groupPre[end] : 0);
+    longest = largest(longest, run);
+    whole = end < kGroups ? whole & (~uint32_t(0) << end) : 0;
   }
-  int longest = 0, run = 0;
-  for (int w = 0; w < kGroups; w++) {
-    if (b->freeGroups >> w & 1) {
-      run += 64;
-      continue;
-    }
-    longest = largest(longest, largest(run + b->groupPre[w], b->groupBest[w]));
-    run = b->groupSuf[w];
-  }
-  return largest(longest, run);
-}
-
-// Group w of block b summarised again after its freeBits changed.
-void summariseGroup(MemBlock *b, size_t w) {
-  uint64_t m = b->freeBits[w];
-  b->groupPre[w] = static_cast<uint8_t>(std::countr_one(m));
-  b->groupSuf[w] = static_cast<uint8_t>(std::countl_one(m));
-  b->groupBest[w] = static_cast<uint8_t>(longestRun(m));
-  if (m == ~uint64_t(0))
-    b->freeGroups |= uint32_t(1) << w;
-  else
-    b->freeGroups &= ~(uint32_t(1) << w);
+  return longest;
 }
 
 void noteLongestRun(MemBlock *b, int longest) {
@@ -247,10 +246,12 @@ void noteLongestRun(MemBlock *b, int longest) {
 
 // freeBits, lowFree and noRunOf of block b read afresh from its MAT.
 void rebuildSummaries(MemBlock *b) {
+  b->freeGroups = 0;
   for (int w = 0; w < kGroups; w++) {
     b->freeBits[w] = blankMask(b->MAT + 64 * w);
-    summariseGroup(b, static_cast<size_t>(w));
+    if (b->freeBits[w] == ~uint64_t(0)) b->freeGroups |= uint32_t(1) << w;
   }
+  b->dirtyGroups = ~uint32_t(0);
   b->lowFree = 0;
   noteLongestRun(b, longestFreeRun(b));
 }
@@ -284,17 +285,24 @@ int freeFrom(const MemBlock *b, size_t i) {
 }
 
 // Sets or clears the bits of nodes first .. first + count - 1 in freeBits.
-void markFreeBits(MemBlock *b, size_t first, size_t count, bool free) {
+inline void markGroupBits(MemBlock *b, size_t w, uint64_t bits, bool free) {
+  uint64_t m = free ? b->freeBits[w] | bits : b->freeBits[w] & ~bits;
+  b->freeBits[w] = m;
+  const uint32_t bit = uint32_t(1) << w;
+  b->freeGroups = m == ~uint64_t(0) ? b->freeGroups | bit : b->freeGroups & ~bit;
+  b->dirtyGroups |= bit;
+}
+
+inline void markFreeBits(MemBlock *b, size_t first, size_t count, bool free) {
   size_t last = first + count - 1;
+  if (first / 64 == last / 64) {
+    markGroupBits(b, first / 64, ~uint64_t(0) >> (64 - count) << (first % 64), free);
+    return;
+  }
   for (size_t w = first / 64; w <= last / 64; w++) {
     size_t lo = w == first / 64 ? first % 64 : 0;
     size_t hi = w == last / 64 ? last % 64 : 63;
-    uint64_t bits = ~uint64_t(0) >> (63 - (hi - lo)) << lo;
-    if (free)
-      b->freeBits[w] |= bits;
-    else
-      b->freeBits[w] &= ~bits;
-    summariseGroup(b, w);
+    markGroupBits(b, w, ~uint64_t(0) >> (63 - (hi - lo)) << lo, free);
   }
 }
 
@@ -326,6 +334,17 @@ uint32_t crossingsAtLeast(const MemBlock *b, int k) {
   return bytesAtLeast(across, k);
 }
 
+// The lowest bit of m where k set bits begin (k <= 64), or -1.
+int firstRunInGroup(uint64_t m, int k) {
+  // Bit i of m: nodes i .. i + have - 1 of the group are all free.
+  for (int have = 1; have < k && m;) {
+    int sh = have < k - have ? have : k - have;
+    m &= m >> sh;
+    have += sh;
+  }
+  return m ? std::countr_zero(m) : -1;
+}
+
 // First fit: the lowest node of block b where k free nodes begin, or -1
 // (and then the block's longest run is noted exactly). A request of up to
 // 64 nodes starts in the lowest group that holds such a run or ends with
@@ -335,19 +354,21 @@ uint32_t crossingsAtLeast(const MemBlock *b, int k) {
 // the previous group).
 int findFreeRun(MemBlock *b, int k) {
   if (k <= 64) {
+    // Nothing starts below lowFree: a run in its group is the first fit.
+    int low = b->lowFree / 64;
+    if (low < kGroups) {
+      int at = firstRunInGroup(b->freeBits[low], k);
+      if (at >= 0) return 64 * low + at;
+    }
+  }
+  refreshGroups(b);
+  if (k <= 64) {
     uint32_t inner = bytesAtLeast(b->groupBest, k);
     uint32_t across = crossingsAtLeast(b, k);
     if (inner | across) {
       int w = std::countr_zero(inner | across);
       if (!(inner >> w & 1)) return 64 * (w + 1) - b->groupSuf[w];
-      // Bit i of r: nodes i .. i + have - 1 of this group are all free.
-      uint64_t r = b->freeBits[w];
-      for (int have = 1; have < k;) {
-        int sh = have < k - have ? have : k - have;
-        r &= r >> sh;
-        have += sh;
-      }
-      return 64 * w + std::countr_zero(r);
+      return 64 * w + firstRunInGroup(b->freeBits[w], k);
     }
   } else {
     int run = 0;
@@ -385,8 +406,8 @@ void releaseNodes(MemBlock *b, size_t first, size_t count) {
   if (run >= b->noRunOf) noteLongestRun(b, run);
 }
 
-// Nodes first .. first + count - 1 of block b become used; the block's
-// longest run may be shorter now.
+// Nodes first .. first + count - 1 of block b become used (noRunOf stays
+// true: no run grew).
 void claimNodes(MemBlock *b, size_t first, size_t count) {
   setMAT(b, first, count, MEM_USED);
   if (b->lowFree == static_cast<int32_t>(first)) b->lowFree = static_cast<int32_t>(first + count);
@@ -396,7 +417,6 @@ void claimNodes(MemBlock *b, size_t first, size_t count) {
     return;
   }
   markFreeBits(b, first, count, false);
-  noteLongestRun(b, longestFreeRun(b));
 }
 
 // Before a new block is made: summaries of blocks whose MAT was laid out by
