@@ -402,6 +402,7 @@ void releaseNodes(MemBlock *b, size_t first, size_t count) {
     return;
   }
   markFreeBits(b, first, count, true);
+  if (b->freeNodes < b->noRunOf) return;  // no run can be longer than the hint allows
   int run = freeBelow(b, first) + static_cast<int>(count) + freeFrom(b, first + count);
   if (run >= b->noRunOf) noteLongestRun(b, run);
 }

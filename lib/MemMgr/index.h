@@ -72,6 +72,7 @@ inline MemBlock *lookupBlock(const void *p) {
 // k nodes as last noted, or null.
 inline MemBlock *findBlockWithRun(int k) {
   static_assert(MEM_NODES < INT16_MAX, "runs are compared as signed 16-bit numbers");
+  if (slotCount && slotRuns[0] >= k) return slotBlocks[0];  // the common case
 #ifdef __SSE2__
   const __m128i shorter = _mm_set1_epi16(static_cast<int16_t>(k - 1));
   for (size_t s = 0; s < slotCount; s += kSlotGroup) {
