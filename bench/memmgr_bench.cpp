@@ -1,11 +1,14 @@
-// The memory block manager against glibc malloc/free on the same patterns:
-// small allocation pairs, batches, the saved-string pattern (an 8192-byte
-// scratch block, the string's own block, scratch released) and a mixed-size
-// fragmenting workload. Compare the ratios, not the absolute times.
+// The memory block manager against glibc on the same patterns: small
+// allocation pairs, batches, the saved-string pattern (an 8192-byte scratch
+// block, the string's own block, scratch released), a mixed-size fragmenting
+// workload, and a million mixed operations at 10K and 100K live allocations.
+// GetMem hands out zero-filled memory, so its alternative is malloc and
+// memset. Compare the ratios, not the absolute times (tools/bench.sh).
 #include "MemMgr.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +23,11 @@ struct BlockManager {
 };
 
 struct Libc {
-  static void *get(size_t n) { return malloc(n); }
+  static void *get(size_t n) {
+    void *p = malloc(n);
+    if (p) memset(p, 0, n);
+    return p;
+  }
   static void put(void *p) { free(p); }
 };
 
@@ -99,6 +106,48 @@ void MixedSizes(benchmark::State &state) {
   for (void *p : live) A::put(p);
 }
 
+// One million operations, each an allocation of 1-200 bytes or the release
+// of a random live one, at most state.range(0) alive; the run starts from
+// that many and the operations are drawn before the clock starts.
+template <class A>
+void Mixed1M(benchmark::State &state) {
+  const auto cap = static_cast<size_t>(state.range(0));
+  constexpr size_t kOps = 1000000;
+  struct Op {
+    uint32_t size;    // 0: a release
+    uint32_t victim;  // which live allocation a release takes
+  };
+  std::mt19937 rng(11);
+  std::vector<Op> ops(kOps);
+  for (Op &op : ops) {
+    uint32_t size = rng() % 2 ? static_cast<uint32_t>(1 + rng() % 200) : 0;
+    op = Op{size, static_cast<uint32_t>(rng())};
+  }
+  std::vector<void *> live;
+  live.reserve(cap);
+  for (auto _ : state) {
+    state.PauseTiming();
+    while (live.size() < cap) live.push_back(A::get(1 + rng() % 200));
+    state.ResumeTiming();
+    for (const Op &op : ops) {
+      if (op.size && live.size() < cap) {
+        live.push_back(A::get(op.size));
+      } else if (!live.empty()) {
+        void *&p = live[op.victim % live.size()];
+        A::put(p);
+        p = live.back();
+        live.pop_back();
+      }
+    }
+    benchmark::DoNotOptimize(live.data());
+    state.PauseTiming();
+    for (void *p : live) A::put(p);
+    live.clear();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kOps));
+}
+
 BENCHMARK_TEMPLATE(SmallPairs, BlockManager);
 BENCHMARK_TEMPLATE(SmallPairs, Libc);
 BENCHMARK_TEMPLATE(SmallBatch, BlockManager);
@@ -107,5 +156,7 @@ BENCHMARK_TEMPLATE(SavedStrings, BlockManager);
 BENCHMARK_TEMPLATE(SavedStrings, Libc);
 BENCHMARK_TEMPLATE(MixedSizes, BlockManager);
 BENCHMARK_TEMPLATE(MixedSizes, Libc);
+BENCHMARK_TEMPLATE(Mixed1M, BlockManager)->Arg(10000)->Arg(100000)->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(Mixed1M, Libc)->Arg(10000)->Arg(100000)->Iterations(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
