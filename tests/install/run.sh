@@ -22,7 +22,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # What the runs below do not use.
 for f in bin/tarnu-sandbox share/tarnu/trans.conf share/tarnu/db/de_DE/CoreString.tdb \
          share/man/man8/setup.8 share/man/man1/mkdist.1 share/man/man1/tdbtool.1 \
-         share/man/man1/tarnu-sandbox.1; do
+         share/man/man1/tarnu-sandbox.1 share/man/man1/tpmenu.1 share/man/man1/tphelp.1 \
+         bin/tpmenu bin/tphelp; do
   [ -e "$prefix/$f" ] || { echo "install test: $f was not installed" >&2; exit 1; }
 done
 # The installed tools take their data from the prefix, not from the tree.
