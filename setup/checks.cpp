@@ -265,8 +265,9 @@ void genZFile() {
   MemHolder list(SaveStr(LineBuf));
   static char word[LINEBUF_SIZE];
   const char *cursor = nullptr;
-  for (char *w = GetTokenD(list.str(), " \n\r", &cursor, word); w;
-       w = GetTokenD(nullptr, " \n\r", &cursor, word)) {
+  // The words are split at blanks, tabs and line ends, as for the copy.
+  for (char *w = GetTokenD(list.str(), " \t\n\r", &cursor, word); w;
+       w = GetTokenD(nullptr, " \t\n\r", &cursor, word)) {
     if (strcmp(w, "end_of_list") == 0) break;
     if ((strncmp(w, "pkg_tar.", 8) == 0 || strncmp(w, "PKG_TAR.", 8) == 0) &&
         IsShellSafeWord(w) && FindFile(pTarnuInstallDir, w)) {

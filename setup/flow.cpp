@@ -64,6 +64,47 @@ void checkWord(const char *what, const char *word) {
   if (!IsShellSafeWord(word)) refuseWord(what, word);
 }
 
+// A directory of the command line: a safe word and an absolute path (a
+// relative base would leave /usr/Tarnu/tpxx pointing nowhere).
+void checkDirWord(const char *what, const char *word) {
+  checkWord(what, word);
+  if (word[0] != '/') {
+    fprintf(stderr, "ERROR: %s \"%s\" is not an absolute path\n", what, word);
+    exit(2);
+  }
+}
+
+// The short usage, on standard output for -h and --help, on standard error
+// for a word that looks like an option and is none.
+void printUsage(FILE *to, const char *name) {
+  fprintf(to,
+          "usage: %s [workdir] [installdir]\n"
+          "       %s [workdir] install installdir\n"
+          "       %s -v | -h | --help\n"
+          "workdir: the absolute parent of the work area (default /tmp)\n"
+          "installdir: the absolute installation base (default: the earlier one, else /usr)\n",
+          name, name, name);
+}
+
+// Answers -h and --help, and refuses every other word that begins with "-"
+// except -v; both before the licence and before anything is created.
+void checkOptions(int argc, char **argv) {
+  const char *name = StripPath(argv[0]);
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+      printUsage(stdout, name);
+      exit(0);
+    }
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-' && strcmp(argv[i], "-v") != 0) {
+      fprintf(stderr, "%s: unknown option %s\n", name, argv[i]);
+      printUsage(stderr, name);
+      exit(2);
+    }
+  }
+}
+
 // Message 3 with the directory, two line ends, status 2.
 [[noreturn]] void cannotOpen(const char *dir) {
   printf(nlsSetupStrCvt(3), dir);
@@ -176,7 +217,7 @@ void parseCommandLineOptions(int argc, char **argv) {
         case 1:  // install <base>; a lone "install" is ignored
           if (i + 1 < argc) {
             ++i;
-            if (!act) checkWord("the installation directory", argv[i]);
+            if (!act) checkDirWord("the installation directory", argv[i]);
             else pCmdLineInstallDir = StripToBaseName(SaveStr(argv[i]));
           }
           break;
@@ -188,10 +229,10 @@ void parseCommandLineOptions(int argc, char **argv) {
           break;
         default:
           if (i == 2) {
-            if (!act) checkWord("the installation directory", word);
+            if (!act) checkDirWord("the installation directory", word);
             else pCmdLineInstallDir = StripToBaseName(SaveStr(word));
           } else if (!act) {
-            checkWord("the work-area directory", word);
+            checkDirWord("the work-area directory", word);
           } else {
             useWorkAreaParent(word);
           }
@@ -325,6 +366,7 @@ void TarnuClean(const char *workArea) {
 }
 
 void RunSetup(int argc, char **argv) {
+  checkOptions(argc, argv);
   if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit(0);
   flUseLog = 1;
   pTarnuInstallDir = SaveStr("/tmp/%sInstall", kVendorDir);

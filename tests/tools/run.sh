@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Tests of the shell tools: how each answers --help and wrong options, and
+# Tests of the tools: how each answers --help and wrong options, what
+# mkdist warns about and how it chooses its pieces, and
 # the demo run without a terminal in two languages, with a failing
 # installer and killed half way. Needs root (the sandbox) and a built
 # installer (default: build/default/setup/setup).
@@ -23,6 +24,7 @@ check() {  # check WHAT CONDITION...
 has() { grep -qF -- "$2" "$1"; }
 
 # Options: command line, expected status, the stream that must hold TEXT.
+export build=${setup_bin%/setup/setup} scratch setup_bin
 while IFS='|' read -r cmd want stream text; do
   bash -c "$cmd" >"$scratch/out" 2>"$scratch/err" </dev/null
   got=$?
@@ -41,7 +43,40 @@ tools/deps.sh --help|0|out|usage: tools/deps.sh
 tools/deps.sh --all|2|err|unknown option --all
 tools/demo.sh --help|0|out|usage: tools/demo.sh
 tools/demo.sh --setup|2|err|--setup needs a value
+tools/mkdist --help|0|out|usage: mkdist
+tools/mkdist --bogus a b|2|err|unknown option --bogus
+tools/mkdist --setup|2|err|--setup needs a value
+tools/mkdist examples/package|2|err|give a package tree and an output directory
+tools/mkdist --piece-size 12X examples/package "$scratch/x"|2|err|--piece-size 12X is not a size
+tools/mkdist --setup /nonexistent examples/package "$scratch/x"|1|err|installer /nonexistent not found
+tools/mkdist --setup "$setup_bin" --piece-size 1 examples/package "$scratch/x"|1|err|at most 338 fit
+"$build/tools/tdbtool/tdbtool" --help|0|out|usage: tdbtool
+"$build/tools/tdbtool/tdbtool" --bogus|2|err|usage: tdbtool
+"$build/tools/tpmenu/tpmenu" --help|0|out|usage: tpmenu
+"$build/tools/tpmenu/tpmenu" --bogus x|2|err|usage: tpmenu
+"$build/tools/tphelp/tphelp" --help|0|out|usage: tphelp
+"$build/tools/tphelp/tphelp" --bogus x|2|err|usage: tphelp
 TABLE
+check "a failed mkdist leaves no output directory" [ ! -e "$scratch/x" ]
+
+# mkdist warns about a package without the files every package holds (the
+# sample renames tprtpxxtty.bin), and chooses larger pieces when 64K ones
+# would not fit the disk list.
+cp -r examples/package "$scratch/tree"
+tools/mkdist --setup "$setup_bin" "$scratch/tree" "$scratch/d1" >/dev/null 2>"$scratch/err"
+check "mkdist: the sample package draws no warning" [ ! -s "$scratch/err" ]
+rm "$scratch/tree/pkg/tsf"
+sed -i 's/ name tprtpxxtty//' "$scratch/tree/pkg/pkg.list"
+tools/mkdist --setup "$setup_bin" "$scratch/tree" "$scratch/d2" >/dev/null 2>"$scratch/err"
+check "mkdist warns about tsf" has "$scratch/err" "warning: $scratch/tree has no pkg/tsf"
+check "mkdist warns about tprtpxxtty" has "$scratch/err" "no pkg/tprtpxxtty"
+check "mkdist: tpqadmin is there" [ "$(grep -c warning "$scratch/err")" = 2 ]
+head -c 23000000 /dev/urandom >"$scratch/tree/pkg/big"
+tools/mkdist --gzip --setup "$setup_bin" "$scratch/tree" "$scratch/d3" >"$scratch/out" 2>/dev/null
+check "mkdist: says what it chose" has "$scratch/out" "no --piece-size given: pieces of "
+check "mkdist: 23 MB in pieces of more than 64K" [ "$(stat -c %s "$scratch/d3/pkg_tar.001")" -gt 65536 ]
+check "mkdist: the disk list fits 4095 bytes" [ "$(wc -c <"$scratch/d3/disks")" -le 4095 ]
+rm -rf "$scratch/tree" "$scratch/d1" "$scratch/d2" "$scratch/d3"
 
 # The demo in German, declined; in English, accepted.
 yes n | LANG=de_DE.UTF-8 tools/demo.sh --setup "$setup_bin" >"$scratch/de" 2>&1

@@ -92,7 +92,7 @@ TEST_F(ToolTest, TextFormRoundTripsEveryByte) {
   value.push_back('\0');
   std::string key = "#k\\ey\t1";
   std::string path = dir_ + "/all.tdb";
-  ASSERT_EQ(run({"--file", path, "put", "\\#k\\\\ey\\t1", "x"}).status, 0);
+  ASSERT_EQ(run({"--create", "--file", path, "put", "\\#k\\\\ey\\t1", "x"}).status, 0);
   DbmSetV4DriverPathHandling();
   DbTHandle *h = DbTOpen(path.c_str(), 0);
   ASSERT_EQ(DbmTPutRecord(h, key.c_str(), value.data(), static_cast<int>(value.size())), 1);
@@ -112,7 +112,7 @@ TEST_F(ToolTest, TextFormRoundTripsEveryByte) {
 
 TEST_F(ToolTest, LegacyOptionAndCommands) {
   std::string path = dir_ + "/l.tdb";
-  ASSERT_EQ(run({"--legacy", "--file", path, "put", "k", "v"}).status, 0);
+  ASSERT_EQ(run({"--legacy", "--create", "--file", path, "put", "k", "v"}).status, 0);
   EXPECT_EQ(readFile(path), legacyRecord("k", "v"));
   // An existing file keeps its format.
   ASSERT_EQ(run({"--file", path, "put", "pr1", "a"}).status, 0);
@@ -139,7 +139,7 @@ TEST_F(ToolTest, ImportReplacesAndMergeAdds) {
 
 TEST_F(ToolTest, DatabaseByName) {
   std::string base = dir_ + "/tool";
-  ASSERT_EQ(run({"--base", base, "--db", "en_US/Help", "put", "k", "v"}).status, 0);
+  ASSERT_EQ(run({"--base", base, "--db", "en_US/Help", "--create", "put", "k", "v"}).status, 0);
   EXPECT_TRUE(exists(base + "/db/en_US/Help.tdb"));
   Result r = run({"--base", base + "/", "--db", "en_US/Help", "get", "k"});
   EXPECT_EQ(r.status, 0);
@@ -148,7 +148,7 @@ TEST_F(ToolTest, DatabaseByName) {
 }
 
 // A file that is missing, damaged or no file at all is reported with
-// status 2, never listed as an empty database; a damaged file's readable
+// status 1, never listed as an empty database; a damaged file's readable
 // records are still shown, and it is not written.
 TEST_F(ToolTest, UnusableFilesAreReported) {
   std::string bad = header(2) + headeredRecord("a", "1") + B({0x7F, 0x00, 0x00, 0x02});
@@ -169,7 +169,7 @@ TEST_F(ToolTest, UnusableFilesAreReported) {
     std::vector<std::string> args{"--file", dir_ + "/" + c.file, c.command};
     if (c.command == "put") args.insert(args.end(), {"k", "v"});
     Result r = run(args);
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, c.out);
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
@@ -215,16 +215,18 @@ TEST_F(ToolTest, ErrorsExitNonZero) {
       {{"--file", path, "import", dir_ + "/empty.txt"}, 1, "an empty value cannot be stored"},
       {{"--file", path, "import", dir_ + "/trail.txt"}, 1, "a backslash at the end of a field"},
       {{"--file", path, "import", dir_ + "/missing.txt"}, 1, "cannot open"},
-      {{"--file", path, "get", "absent"}, 2, "e.tdb: no such database file"},
-      {{"--file", path, "delete", "absent"}, 2, "e.tdb: no such database file"},
-      {{"--file", path, "frobnicate"}, 1, "unknown command frobnicate"},
-      {{"--file", path, "put", "k"}, 1, "put takes 2 to 2 arguments"},
-      {{"--file", path, "put", "k", ""}, 1, "an empty value cannot be stored"},
-      {{"list"}, 1, "give either --db NAME or --file PATH"},
-      {{"--db", "x", "--file", path, "list"}, 1, "give either --db NAME or --file PATH"},
-      {{"--verbose", "list"}, 1, "unknown option --verbose"},
-      {{"--file"}, 1, "--file needs a value"},
-      {{"--file", path}, 1, "no command given"},
+      {{"--file", path, "get", "absent"}, 1, "e.tdb: no such database file\n"},
+      {{"--file", path, "delete", "absent"}, 1, "e.tdb: no such database file\n"},
+      {{"--file", path, "put", "k", "v"}, 1, "e.tdb: no such database file (--create makes a new one)"},
+      {{"--file", path, "merge", dir_ + "/empty.txt"}, 1, "e.tdb: no such database file (--create"},
+      {{"--create", "--file", path, "put", "k", ""}, 1, "an empty value cannot be stored"},
+      {{"--file", path, "frobnicate"}, 2, "unknown command frobnicate\nusage: tdbtool"},
+      {{"--file", path, "put", "k"}, 2, "put takes 2 to 2 arguments\nusage: tdbtool"},
+      {{"list"}, 2, "give either --db NAME or --file PATH\nusage: tdbtool"},
+      {{"--db", "x", "--file", path, "list"}, 2, "give either --db NAME or --file PATH"},
+      {{"--verbose", "list"}, 2, "unknown option --verbose\nusage: tdbtool"},
+      {{"--file"}, 2, "--file needs a value\nusage: tdbtool"},
+      {{"--file", path}, 2, "no command given\nusage: tdbtool"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.err);
@@ -232,7 +234,7 @@ TEST_F(ToolTest, ErrorsExitNonZero) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
-  EXPECT_FALSE(exists(path));  // a failed import writes nothing
+  EXPECT_FALSE(exists(path));  // a failed import or put writes nothing
   Result help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: tdbtool", 0), 0u);

@@ -24,13 +24,15 @@
 namespace {
 
 constexpr const char kUsage[] =
-    "usage: tdbtool [--base DIR] --db NAME [--legacy] COMMAND [ARGS]\n"
-    "       tdbtool --file PATH [--legacy] COMMAND [ARGS]\n"
+    "usage: tdbtool [--base DIR] --db NAME [--legacy] [--create] COMMAND [ARGS]\n"
+    "       tdbtool --file PATH [--legacy] [--create] COMMAND [ARGS]\n"
+    "       tdbtool repair PATH\n"
     "\n"
     "  --base DIR   tool base directory (default \".\"); the database NAME is DIR/db/NAME.tdb\n"
     "  --db NAME    database by name, such as \"que\" or \"en_US/CoreString\"\n"
     "  --file PATH  database by path (\".tdb\" is added when PATH has no \".\")\n"
     "  --legacy     write a new database in the legacy format (default: headered)\n"
+    "  --create     let put and merge make the database when it does not exist\n"
     "  --help       this text\n"
     "\n"
     "commands:\n"
@@ -51,13 +53,15 @@ constexpr const char kUsage[] =
     "character. Empty lines and lines beginning with \"#\" are skipped (write a key\n"
     "that begins with \"#\" as \"\\#\"). FILE \"-\" is standard input or output.\n"
     "A missing, damaged or unreadable database file, or a directory or device in its\n"
-    "place, is reported, never taken as an empty database; a damaged or unreadable\n"
+    "place, is reported, never taken as an empty database (only import, and put and\n"
+    "merge with --create, make a new one); a damaged or unreadable\n"
     "file is never rewritten. A database that import makes is readable by all and\n"
     "writable by its owner only (0644).\n"
-    "Exit status: 0 success, 1 bad usage or input, 2 a database error, 3 a key not found.\n";
+    "Exit status: 0 success, 1 bad input or a database that cannot be used or written,\n"
+    "2 a wrong command line, 3 a key not found.\n";
 
-constexpr int EXIT_USAGE = 1;
-constexpr int EXIT_DB = 2;
+constexpr int EXIT_FAIL = 1;
+constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_NOT_FOUND = 3;
 
 __attribute__((format(printf, 1, 2))) int usageError(const char *fmt, ...) {
@@ -65,7 +69,10 @@ __attribute__((format(printf, 1, 2))) int usageError(const char *fmt, ...) {
   va_start(ap, fmt);
   fputs("tdbtool: ", stderr);
   vfprintf(stderr, fmt, ap);
-  fputs("\n(tdbtool --help shows the usage)\n", stderr);
+  fputc('\n', stderr);
+  // The synopsis: the lines of the usage up to the first empty one.
+  fwrite(kUsage, 1, strstr(kUsage, "\n\n") + 1 - kUsage, stderr);
+  fputs("(tdbtool --help shows the options and commands)\n", stderr);
   va_end(ap);
   return EXIT_USAGE;
 }
@@ -151,6 +158,7 @@ struct Options {
   const char *db = nullptr;
   const char *file = nullptr;
   bool legacy = false;
+  bool create = false;
   bool help = false;
 };
 
@@ -187,23 +195,23 @@ struct Database {
   // mode other than 0 is given to the new file, otherwise it keeps the
   // current file's.
   int save(unsigned mode = 0) {
-    if (!DbTWritable(h)) return EXIT_DB;
+    if (!DbTWritable(h)) return EXIT_FAIL;
     if (h->type != DBT_TYPE_LEGACY && (!h->pImage || h->length < DBM_HEADER_SIZE)) {
       char *q = static_cast<char *>(AdjustMem(h->pImage, DBM_HEADER_SIZE));
-      if (!q) return fail(EXIT_DB, "out of memory");
+      if (!q) return fail(EXIT_FAIL, "out of memory");
       h->pImage = q;
       h->imageSize = h->length = DBM_HEADER_SIZE;
     }
     if (h->type != DBT_TYPE_LEGACY) UpdateHeader(h);
     FILE *out = OpenNewDataBase(h->pName);
-    if (!out) return fail(EXIT_DB, "cannot create the new file of %s", label.c_str());
+    if (!out) return fail(EXIT_FAIL, "cannot create the new file of %s", label.c_str());
     if (mode != 0) fchmod(fileno(out), mode);
     size_t n = h->pImage ? static_cast<size_t>(h->length) : 0;
     bool ok = n == 0 || fwrite(h->pImage, 1, n, out) == n;
     if (fflush(out) != 0 || ferror(out)) ok = false;
     if (fclose(out) != 0) ok = false;
     if (!ok || !RenameDataBase(h->pName, "tdb_new", "tdb"))
-      return fail(EXIT_DB, "cannot write %s: %s", label.c_str(), strerror(errno));
+      return fail(EXIT_FAIL, "cannot write %s: %s", label.c_str(), strerror(errno));
     return 0;
   }
 };
@@ -223,28 +231,28 @@ int putText(Database &db, const char *source, FILE *in) {
     if (line.empty() || line[0] == '#') continue;
     size_t tab = line.find('\t');
     if (tab == std::string::npos)
-      return fail(EXIT_USAGE, "%s:%ld: no tab between key and value", source, number);
+      return fail(EXIT_FAIL, "%s:%ld: no tab between key and value", source, number);
     if (!unescape(line.substr(0, tab), key, why) || !unescape(line.substr(tab + 1), value, why))
-      return fail(EXIT_USAGE, "%s:%ld: %s", source, number, why.c_str());
+      return fail(EXIT_FAIL, "%s:%ld: %s", source, number, why.c_str());
     if (key.empty() || key.find('\0') != std::string::npos)
-      return fail(EXIT_USAGE, "%s:%ld: a key must be a non-empty text without NUL", source, number);
+      return fail(EXIT_FAIL, "%s:%ld: a key must be a non-empty text without NUL", source, number);
     if (key.size() >= DBT_KEY_BUF_SIZE)
-      return fail(EXIT_USAGE, "%s:%ld: key longer than %d characters", source, number, DBT_KEY_BUF_SIZE - 1);
+      return fail(EXIT_FAIL, "%s:%ld: key longer than %d characters", source, number, DBT_KEY_BUF_SIZE - 1);
     if (value.empty())
-      return fail(EXIT_USAGE, "%s:%ld: an empty value cannot be stored", source, number);
+      return fail(EXIT_FAIL, "%s:%ld: an empty value cannot be stored", source, number);
     if (key.size() + value.size() + 3 > DBM_MAX_PAYLOAD)
-      return fail(EXIT_USAGE, "%s:%ld: record longer than %d bytes", source, number, DBM_MAX_PAYLOAD);
+      return fail(EXIT_FAIL, "%s:%ld: record longer than %d bytes", source, number, DBM_MAX_PAYLOAD);
     if (!DbmTPutRecord(db.h, key.c_str(), value.data(), static_cast<int>(value.size())))
-      return fail(EXIT_DB, "%s:%ld: cannot store the record", source, number);
+      return fail(EXIT_FAIL, "%s:%ld: cannot store the record", source, number);
   }
-  if (ferror(in)) return fail(EXIT_USAGE, "%s: read error", source);
+  if (ferror(in)) return fail(EXIT_FAIL, "%s: read error", source);
   return 0;
 }
 
 // import makes a catalogue for everyone to read: 0644, whatever the umask.
 int importText(Database &db, const char *source, bool legacy, bool fresh) {
   FILE *in = strcmp(source, "-") == 0 ? stdin : fopen(source, "r");
-  if (!in) return fail(EXIT_USAGE, "cannot open %s: %s", source, strerror(errno));
+  if (!in) return fail(EXIT_FAIL, "cannot open %s: %s", source, strerror(errno));
   db.prepare(legacy, fresh);
   int status = putText(db, source, in);
   if (in != stdin) fclose(in);
@@ -272,14 +280,14 @@ void forEachRecord(Database &db, Fn fn) {
 
 int exportText(Database &db, const char *target) {
   FILE *out = !target || strcmp(target, "-") == 0 ? stdout : fopen(target, "w");
-  if (!out) return fail(EXIT_USAGE, "cannot open %s: %s", target, strerror(errno));
+  if (!out) return fail(EXIT_FAIL, "cannot open %s: %s", target, strerror(errno));
   forEachRecord(db, [out](const char *k, size_t kn, const char *v, size_t vn, const DbTWalk &) {
     std::string line = escape(k, kn, true) + "\t" + escape(v, vn, false) + "\n";
     fwrite(line.data(), 1, line.size(), out);
   });
   bool ok = fflush(out) == 0 && !ferror(out);
   if (out != stdout && fclose(out) != 0) ok = false;
-  return ok ? 0 : fail(EXIT_DB, "cannot write %s", target ? target : "standard output");
+  return ok ? 0 : fail(EXIT_FAIL, "cannot write %s", target ? target : "standard output");
 }
 
 int dump(Database &db) {
@@ -317,7 +325,7 @@ int repair(Database &db, const std::string &path) {
   }
   std::string aside = path + ".damaged";
   if (link(path.c_str(), aside.c_str()) != 0)
-    return fail(EXIT_DB, "cannot keep the original as %s: %s", aside.c_str(), strerror(errno));
+    return fail(EXIT_FAIL, "cannot keep the original as %s: %s", aside.c_str(), strerror(errno));
   long kept = 0;
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(db.h, &e, step); ++step) ++kept;
@@ -357,6 +365,8 @@ int run(int argc, char **argv) {
       opt.help = true;
     } else if (a == "--legacy") {
       opt.legacy = true;
+    } else if (a == "--create") {
+      opt.create = true;
     } else if (a == "--base" || a == "--db" || a == "--file") {
       const char *&slot = a == "--base" ? opt.base : a == "--db" ? opt.db : opt.file;
       if (!value(slot) || !*slot) return usageError("%s needs a value", a.c_str());
@@ -405,22 +415,24 @@ int run(int argc, char **argv) {
   db.label = opt.file ? opt.file : name;
   char path[DBM_PATH_SIZE];
   if (!DbTPath(name.c_str(), path, sizeof path))
-    return fail(EXIT_DB, "%s: path longer than %d characters", db.label.c_str(), DBM_PATH_SIZE - 1);
+    return fail(EXIT_FAIL, "%s: path longer than %d characters", db.label.c_str(), DBM_PATH_SIZE - 1);
   db.h = DbTOpen(name.c_str(), DBT_NO_REFRESH | DBT_NO_WRITE);
-  if (!db.h) return fail(EXIT_DB, "out of memory");
-  // Only put, import and merge may make a database; nothing uses a file
-  // that cannot be read.
+  if (!db.h) return fail(EXIT_FAIL, "out of memory");
+  // Only import, and put and merge when asked, make a database; nothing
+  // uses a file that cannot be read.
   bool makes = command == "put" || command == "import" || command == "merge";
-  if (!db.h->pImage && db.h->fault == DBM_FAULT_NONE && !makes)
-    return fail(EXIT_DB, "%s: no such database file", db.label.c_str());
+  bool mayCreate = command == "import" || (makes && opt.create);
+  if (!db.h->pImage && db.h->fault == DBM_FAULT_NONE && !mayCreate)
+    return fail(EXIT_FAIL, "%s: no such database file%s", db.label.c_str(),
+                makes ? " (--create makes a new one)" : "");
   if (db.h->fault != DBM_FAULT_NONE && db.h->fault != DBM_FAULT_DAMAGED)
-    return fail(EXIT_DB, "%s: %s", db.label.c_str(), describeFault(path, db.h->fault).c_str());
+    return fail(EXIT_FAIL, "%s: %s", db.label.c_str(), describeFault(path, db.h->fault).c_str());
   if (command == "repair") return repair(db, path);
   if (db.h->fault == DBM_FAULT_DAMAGED && makes) return db.save();
   // A damaged file: what can be read is shown, and the damage reported.
   int status = runCommand(db, command, nargs, args, opt.legacy);
   if (db.h->fault == DBM_FAULT_DAMAGED)
-    return fail(EXIT_DB, "%s: damaged record file: nothing after byte %d can be read (tdbtool repair keeps the rest)",
+    return fail(EXIT_FAIL, "%s: damaged record file: nothing after byte %d can be read (tdbtool repair keeps the rest)",
                 db.label.c_str(), db.h->length);
   return status;
 }
@@ -441,25 +453,26 @@ int runCommand(Database &db, const std::string &command, int nargs, char **args,
     return importText(db, args[0], legacy, command == "import");
 
   std::string key, why;
-  if (!unescape(args[0], key, why)) return usageError("key: %s", why.c_str());
-  if (key.empty() || key.find('\0') != std::string::npos) return usageError("a key must be a non-empty text");
+  if (!unescape(args[0], key, why)) return fail(EXIT_FAIL, "key: %s", why.c_str());
+  if (key.empty() || key.find('\0') != std::string::npos)
+    return fail(EXIT_FAIL, "a key must be a non-empty text");
   if (command == "get") {
     int n = DbmTGetRecordSize(db.h, key.c_str());
     if (!n) return fail(EXIT_NOT_FOUND, "%s: no record %s", db.label.c_str(), args[0]);
     std::string value(static_cast<size_t>(n), '\0');
     DbmTGetRecord(db.h, key.c_str(), value.data());
     fwrite(value.data(), 1, value.size(), stdout);
-    return ferror(stdout) ? EXIT_DB : 0;
+    return ferror(stdout) ? EXIT_FAIL : 0;
   }
   if (command == "put") {
     std::string value;
-    if (!unescape(args[1], value, why)) return usageError("value: %s", why.c_str());
-    if (value.empty()) return usageError("an empty value cannot be stored");
+    if (!unescape(args[1], value, why)) return fail(EXIT_FAIL, "value: %s", why.c_str());
+    if (value.empty()) return fail(EXIT_FAIL, "an empty value cannot be stored");
     if (key.size() >= DBT_KEY_BUF_SIZE || key.size() + value.size() + 3 > DBM_MAX_PAYLOAD)
-      return usageError("record too long");
+      return fail(EXIT_FAIL, "record too long");
     db.prepare(legacy, false);
     if (!DbmTPutRecord(db.h, key.c_str(), value.data(), static_cast<int>(value.size())))
-      return fail(EXIT_DB, "cannot store the record");
+      return fail(EXIT_FAIL, "cannot store the record");
     return db.save();
   }
   // delete, delete-prefix

@@ -53,8 +53,15 @@ int main(int argc, char **argv) {
   const char *pageName = nullptr;
   const char *fileName = nullptr;
   for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--help") == 0) {
+      fputs(kUsage, stdout);
+      return 0;
+    }
     if (strcmp(argv[i], "--page") == 0 && i + 1 < argc) pageName = argv[++i];
-    else if (argv[i][0] == '-' || fileName != nullptr) {
+    else if (argv[i][0] == '-') {
+      fputs(kUsage, stderr);
+      return 2;
+    } else if (fileName != nullptr) {
       fputs(kUsage, stderr);
       return 1;
     } else fileName = argv[i];
