@@ -3,7 +3,7 @@
 # what is already there. Needs root for apt-get when something is missing.
 set -euo pipefail
 pkgs=(cmake g++ clang libclang-rt-14-dev make libgtest-dev libbenchmark-dev
-      ncompress gzip tar sed procps util-linux mount coreutils findutils)
+      ncompress gzip tar sed procps util-linux mount coreutils findutils tmux)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

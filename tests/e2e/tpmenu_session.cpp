@@ -91,13 +91,20 @@ TEST_F(TpmenuSession, ChooseTypeRefusePickStoreAndApply) {
   tmux.type("a");   // applying with an empty queue name is refused
   ASSERT_TRUE(tmux.waitFor("All names must be set before applying setup.")) << tmux.screen();
   tmux.type("");
-  tmux.type("1 " + std::string(300, 'q'));   // longer than a text item holds
-  ASSERT_TRUE(tmux.waitFor("This text length must be from 0 to 255 characters long."));
+  tmux.type("1 " + std::string(300, 'q'));   // longer than the queue name's rule allows
+  ASSERT_TRUE(tmux.waitFor("This text length must be from 1 to 14 characters long."))
+      << tmux.screen();
   tmux.type("");
   tmux.type("1 lp-office");
   tmux.type("2 3");
   ASSERT_TRUE(tmux.waitFor(" 3) Printer host")) << tmux.screen();
   EXPECT_NE(tmux.screen().find("[lp-office]"), std::string::npos);
+  tmux.type("4 70000");   // outside the port's range: shown and refused
+  ASSERT_TRUE(tmux.waitFor("This number must be between 1 to 65535.")) << tmux.screen();
+  tmux.type("");
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
+  EXPECT_NE(tmux.screen().find("Printer port ............ [9100]"), std::string::npos)
+      << tmux.screen();
 
   tmux.type("6");
   ASSERT_TRUE(tmux.waitFor("Current selection: A4 Letter")) << tmux.screen();
