@@ -150,6 +150,10 @@ TEST_F(TpmenuSession, ChooseTypeRefusePickStoreAndApply) {
 TEST_F(TpmenuSession, LeavingWithoutChangesDoesNotApply) {
   Tmux tmux(command("--output out.sh"));
   ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
+  tmux.type("h");   // the description's help file, left with "e"
+  ASSERT_TRUE(tmux.waitFor(" 1) Queue name")) << tmux.screen();
+  tmux.type("e");
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
   tmux.type("");
   ASSERT_TRUE(tmux.waitFor("Do you want to exit tpmenu? [y/n]")) << tmux.screen();
   tmux.type("y");
