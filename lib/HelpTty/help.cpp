@@ -7,6 +7,7 @@
 // help may be opened many times from the same menus.
 #include "HelpTty.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "MemMgr.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int kCommonItems = 6;
 constexpr int kExtraItems = kCommonItems + 1;   // the page text and the common items
 constexpr size_t kLabelSize = 128;
+constexpr int kMaxLabel = 127;   // characters of a link label
 constexpr char kMaker[] = "Tarnu";
 
 char contentsName[] = "contents";
@@ -103,8 +105,13 @@ char *TtyHelpBuildMenuItems() {
       HtmlLink *link = *static_cast<HtmlLink **>(l->item);
       if (!listed(link, page)) continue;
       *item = TextMenuItem{};
-      // The label is the link's text inside its "<" and ">" marks.
-      item->label = SaveStr("%.*s", GetLinkLabelLen(link), page->text + link->position + 1);
+      // A hyperlink's label is its text inside its "<" and ">" marks; a name
+      // anchor has no marks, and its label is the whole text it covers.
+      if (link->kind == LINK_HREF)
+        item->label = SaveStr("%.*s", GetLinkLabelLen(link), page->text + link->position + 1);
+      else
+        item->label = SaveStr("%.*s", std::clamp(link->end - link->position, 0, kMaxLabel),
+                              page->text + link->position);
       item->labelLen = static_cast<int32_t>(strlen(item->label));
       item->type = MENUITEM_COMMAND;
       item->key = number++;

@@ -62,11 +62,11 @@ TEST_F(HelpMenuTest, ItemsOfAPage) {
   TtyHelpBuildMenuItems();
   EXPECT_STREQ(HelpMenu.items[1].label, "");
 
-  // The page's own name anchor is not listed; another anchor is, and as it
-  // has no marks its label is empty.
+  // The page's own name anchor is not listed; another anchor is, with the
+  // whole text it covers (it has no marks).
   GoToTarget("device");
   TtyHelpBuildMenuItems();
-  EXPECT_EQ(items(), "1:Units|2:|3:Gone|0:|0:|e:~e Exit Help|c:~c Contents|b:~b Back|");
+  EXPECT_EQ(items(), "1:Units|2:mm|3:Gone|0:|0:|e:~e Exit Help|c:~c Contents|b:~b Back|");
   EXPECT_GE(HelpMenuItemCnt, 4 + 7);
 }
 
