@@ -36,7 +36,8 @@ const char *besideCurrent(const char *target, const HtmlFile *current, char *pat
     return target;
   const char *slash = strrchr(current->name, '/');
   if (slash == nullptr) return target;
-  const int n = snprintf(path, size, "%.*s%s", static_cast<int>(slash + 1 - current->name), current->name, target);
+  const int dir = static_cast<int>(slash + 1 - current->name);
+  const int n = snprintf(path, size, "%.*s%s", dir, current->name, target);
   return n > 0 && static_cast<size_t>(n) < size ? path : target;
 }
 
