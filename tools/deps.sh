@@ -11,7 +11,7 @@ usage() { sed -n '6,8p' "$0" | sed 's/^# \{0,1\}//'; }
 # What building setup and running it in the sandbox needs.
 pkgs=(cmake g++ make ncompress gzip tar sed procps util-linux mount coreutils findutils)
 case ${1:-} in
-  "") pkgs+=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev mandoc pkg-config dpkg-dev) ;;
+  "") pkgs+=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev mandoc pkg-config dpkg-dev tmux) ;;
   --setup-only) ;;
   -h|--help) usage; exit 0 ;;
   *) echo "deps.sh: unknown option $1" >&2; usage >&2; exit 2 ;;

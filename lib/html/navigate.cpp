@@ -27,6 +27,20 @@ HtmlPage *firstPage(const HtmlFile *file) {
 
 HtmlFile *currentFile() { return CurrentFile >= 0 && CurrentFile < FileIndex ? aFile[CurrentFile] : nullptr; }
 
+// A relative link names a file beside the file that holds it, wherever the
+// process runs: its target with that file's directory in front, in path
+// (size bytes). Other targets come back unchanged.
+const char *besideCurrent(const char *target, const HtmlFile *current, char *path, size_t size) {
+  if (current == nullptr || target[0] == '/' || strncasecmp(target, "file://", 7) == 0 ||
+      strncasecmp(target, "http://", 7) == 0)
+    return target;
+  const char *slash = strrchr(current->name, '/');
+  if (slash == nullptr) return target;
+  const int dir = static_cast<int>(slash + 1 - current->name);
+  const int n = snprintf(path, size, "%.*s%s", dir, current->name, target);
+  return n > 0 && static_cast<size_t>(n) < size ? path : target;
+}
+
 }  // namespace
 
 int HtmlHelp(const char *name, const char *text) {
@@ -82,10 +96,13 @@ void ProcessLink(HtmlLink *link) {
   } else if (hash != nullptr && current != nullptr &&
              strncmp(target, StripPath(current->name), static_cast<size_t>(hash - target)) == 0) {
     GoToTarget(hash);
-  } else if (HtmlFile *loaded = FindHtmlFile(target); loaded != nullptr && firstPage(loaded) != nullptr) {
-    pCurrentPage = firstPage(loaded);
-  } else if (ParseHtmlFile(target, nullptr) == nullptr) {
-    printf("Error in reading file %s\n", target);
+  } else {
+    char path[4096];
+    const char *name = besideCurrent(target, current, path, sizeof path);
+    if (HtmlFile *loaded = FindHtmlFile(name); loaded != nullptr && firstPage(loaded) != nullptr)
+      pCurrentPage = firstPage(loaded);
+    else if (ParseHtmlFile(name, nullptr) == nullptr)
+      printf("Error in reading file %s\n", target);
   }
   flBuildingFile = 0;
 }

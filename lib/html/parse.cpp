@@ -235,6 +235,9 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
   char *r = file->position;
   char *run = nullptr;   // start of the open run
   char *w = nullptr;     // where the run's next accepted character goes
+  // After the end of a link or of bold or font text, the white space before
+  // the next word is one blank: "</a> now" must not glue "now" to the link.
+  bool afterInline = false;
   auto accept = [&](char c, char *at) {
     if (run == nullptr) run = w = at;
     *w++ = c;
@@ -265,6 +268,7 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
         return;
       }
       AddAtribute(list, name, attrs);
+      afterInline = FindTokenC(name, ",/a,/b,/font,") != 0;
       r = next;
       continue;
     }
@@ -286,7 +290,9 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
         r++;
         while (isSpace(static_cast<unsigned char>(*r))) r++;
       } else {
-        r++;
+        char *at = r++;
+        while (isSpace(static_cast<unsigned char>(*r))) r++;
+        if (afterInline && *r != '<' && *r != '\0') accept(' ', at);
       }
       continue;
     }

@@ -46,7 +46,7 @@ TEST(TphelpDump, RefusalsEndWithStatusOne) {
       {"http://host/queue.htm", "tphelp: http://host/queue.htm: only local help files can be shown\n"},
       {"/dev/null", "tphelp: /dev/null holds no help page\n"},
       {"--page nowhere queue.htm", "tphelp: no page or anchor nowhere in queue.htm\n"},
-      {"", "usage: tphelp [--page NAME] FILE\n"},
+      {"", "usage: tphelp [-i] [--page NAME] FILE\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.args);

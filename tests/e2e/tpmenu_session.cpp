@@ -6,49 +6,16 @@
 #include <thread>
 
 #include "e2e.h"
+#include "tmux.h"
 
 namespace {
 
 using e2e::Quote;
 using e2e::ReadFile;
 using e2e::Shell;
+using e2e::Tmux;
 
 const std::string kMenu = std::string(TARNU_SOURCE_DIR) + "/examples/menus/printer-queue.menu";
-
-// One tmux server of its own with one 80 x 24 window running a command.
-class Tmux {
- public:
-  explicit Tmux(const std::string &command) {
-    socket_ = "tpmenu-e2e-" + std::to_string(getpid());
-    Shell("tmux -L " + socket_ + " new-session -d -x 80 -y 24 -s t " + Quote(command));
-  }
-  ~Tmux() { Shell("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
-  Tmux(const Tmux &) = delete;
-  Tmux &operator=(const Tmux &) = delete;
-
-  // Types a line (the text, then Enter).
-  void type(const std::string &line) {
-    if (!line.empty()) Shell("tmux -L " + socket_ + " send-keys -t t -l " + Quote(line));
-    Shell("tmux -L " + socket_ + " send-keys -t t Enter");
-  }
-  std::string screen() {
-    std::string file = dir_ / "screen";
-    Shell("tmux -L " + socket_ + " capture-pane -p -t t >" + Quote(file) + " 2>/dev/null");
-    return ReadFile(file);
-  }
-  // Waits until the screen shows text; false after ten seconds.
-  bool waitFor(const std::string &text) {
-    for (int i = 0; i < 200; i++) {
-      if (screen().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-
- private:
-  std::string socket_;
-  e2e::TempDir dir_;
-};
 
 class TpmenuSession : public ::testing::Test {
  protected:
@@ -91,13 +58,20 @@ TEST_F(TpmenuSession, ChooseTypeRefusePickStoreAndApply) {
   tmux.type("a");   // applying with an empty queue name is refused
   ASSERT_TRUE(tmux.waitFor("All names must be set before applying setup.")) << tmux.screen();
   tmux.type("");
-  tmux.type("1 " + std::string(300, 'q'));   // longer than a text item holds
-  ASSERT_TRUE(tmux.waitFor("This text length must be from 0 to 255 characters long."));
+  tmux.type("1 " + std::string(300, 'q'));   // longer than the queue name's rule allows
+  ASSERT_TRUE(tmux.waitFor("This text length must be from 1 to 14 characters long."))
+      << tmux.screen();
   tmux.type("");
   tmux.type("1 lp-office");
   tmux.type("2 3");
   ASSERT_TRUE(tmux.waitFor(" 3) Printer host")) << tmux.screen();
   EXPECT_NE(tmux.screen().find("[lp-office]"), std::string::npos);
+  tmux.type("4 70000");   // outside the port's range: shown and refused
+  ASSERT_TRUE(tmux.waitFor("This number must be between 1 to 65535.")) << tmux.screen();
+  tmux.type("");
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
+  EXPECT_NE(tmux.screen().find("Printer port ............ [9100]"), std::string::npos)
+      << tmux.screen();
 
   tmux.type("6");
   ASSERT_TRUE(tmux.waitFor("Current selection: A4 Letter")) << tmux.screen();
@@ -142,6 +116,10 @@ TEST_F(TpmenuSession, ChooseTypeRefusePickStoreAndApply) {
 
 TEST_F(TpmenuSession, LeavingWithoutChangesDoesNotApply) {
   Tmux tmux(command("--output out.sh"));
+  ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
+  tmux.type("h");   // the description's help file, left with "e"
+  ASSERT_TRUE(tmux.waitFor(" 1) Queue name")) << tmux.screen();
+  tmux.type("e");
   ASSERT_TRUE(tmux.waitFor("<Return> to exit:")) << tmux.screen();
   tmux.type("");
   ASSERT_TRUE(tmux.waitFor("Do you want to exit tpmenu? [y/n]")) << tmux.screen();

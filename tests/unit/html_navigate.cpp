@@ -75,6 +75,18 @@ TEST_F(HtmlNavigate, FollowingLinks) {
   EXPECT_NE(other, first);
 }
 
+TEST_F(HtmlTest, RelativeLinksLeadBesideTheirFile) {
+  std::filesystem::create_directory("doc");
+  writeFile("doc/a.htm", "<html><body><a href=\"b.htm#sec\">B</a><br></body></html>");
+  writeFile("doc/b.htm", "<html><body>B<br><a name=\"sec\">Sec</a><br></body></html>");
+  ASSERT_EQ(HtmlHelp("doc/a.htm", nullptr), 1);
+  ProcessLink(linkN(pCurrentPage, 1));
+  EXPECT_EQ(CurrentFile, 1);
+  ASSERT_EQ(FileIndex, 2);
+  EXPECT_STREQ(aFile[1]->name, "doc/b.htm");
+  EXPECT_EQ(TargetPos, 2);   // the anchor's line
+}
+
 TEST_F(HtmlNavigate, BackAndContents) {
   EXPECT_EQ(HtmlSetHistory(0), 0);
   EXPECT_EQ(HtmlSetHistory(-1), 0);

@@ -31,6 +31,11 @@ TEST_F(HtmlTest, BodyBecomesElements) {
       {"<a href=\"x.htm#y\">L</a>", "<a 2:x.htm#y>[L]</a>"},
       {"<A href=a NAME=\"b\">", "<a 1:b>"},
       {"<a title=t>", "<a 0:null>"},
+      // After the end of a link, bold or font text the next word keeps one
+      // blank before it; before a tag, or after other tags, nothing is kept.
+      {"<a href=x>L</a> \n now<b>B</B>\tb</font> c<p> d<br>",
+       "<a 2:x>[L]</a>[ now]<b>[B]</B>[ b]</font>[ c]<p>[d]<br>"},
+      {"<a href=x>L</a> <br>", "<a 2:x>[L]</a><br>"},
       {"<a href=\"un closed>", "<a 2:un>"},
   };
   for (const auto &c : cases) {

@@ -134,7 +134,8 @@ TEST_F(MenuLoop, LeavingAsksUntilYes) {
 
 TEST_F(MenuLoop, SettingsKeyStoresAndSettingsPathLoads) {
   menu_.flags = MENU_STORE_NAMED;
-  std::string file = path("queue.set");
+  // The settings-name rule allows letters, digits, "-", "_" and "/" only.
+  std::string file = path("queue_set");
   feed("3 631\ns\n" + file + "\n\ny\n");
   capture([&] { RunMenu(&menu_, nullptr, 1); });
   EXPECT_EQ(readFile(file), "1[] 11 0\n4[0] 9 0\n5[631] 13 0\n");

@@ -1,20 +1,28 @@
 // tphelp: prints a help file as the terminal help lays it out, page after
 // page, each followed by the targets of its hyperlinks numbered in the order
 // they are marked. With --page NAME only the page that holds the named page
-// or anchor is printed, from the anchor's line on.
+// or anchor is printed, from the anchor's line on. With -i the file is
+// browsed with the terminal help menu instead, from the named page or anchor
+// when one is given.
 #include <strings.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
 #include "Handles.h"
+#include "HelpTty.h"
+#include "NlsUtils.h"
+#include "SysCmd.h"
+#include "TextMenu.h"
 #include "html.h"
 #include "utils.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: tphelp [--page NAME] FILE\n";
+constexpr char kUsage[] = "usage: tphelp [-i] [--page NAME] FILE\n";
 
 void printReferences(const HtmlPage *page) {
   int n = 0;
@@ -47,17 +55,50 @@ bool readable(const char *name) {
   return true;
 }
 
+// Moves to the named page or anchor; false, after a message, when the file
+// has none of that name.
+bool goToPage(const char *pageName, const char *fileName) {
+  const int before = HistoryI;
+  GoToTarget(pageName);
+  if (HistoryI != before) return true;
+  fprintf(stderr, "tphelp: no page or anchor %s in %s\n", pageName, fileName);
+  return false;
+}
+
+// Browses the loaded help with the terminal help menu until the user leaves.
+int browse(const char *pageName, const char *fileName) {
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    fputs("tphelp: standard input and output must be a terminal to browse\n", stderr);
+    return 1;
+  }
+  if (!FillCmdPath(CMD_CLEAR) || !FillCmdPath(CMD_SH)) {
+    fputs("tphelp: the commands clear and sh are needed to browse\n", stderr);
+    return 1;
+  }
+  const char *base = getenv("TARNU_TOOL_PATH");
+  pToolPath = SaveStr(base != nullptr ? base : TPHELP_TOOL_PATH);
+  pDrvCoreDB = NlsOpenDB("CoreString", 0);
+  my_name = const_cast<char *>("tphelp");
+  if (!HtmlHelp(fileName, nullptr)) return 1;
+  if (pageName != nullptr && !goToPage(pageName, fileName)) return 1;
+  TtyHelpBuildMenuItems();
+  RunMenu(&HelpMenu, nullptr, 1);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   const char *pageName = nullptr;
   const char *fileName = nullptr;
+  bool interactive = false;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--help") == 0) {
       fputs(kUsage, stdout);
       return 0;
     }
     if (strcmp(argv[i], "--page") == 0 && i + 1 < argc) pageName = argv[++i];
+    else if (strcmp(argv[i], "-i") == 0) interactive = true;
     else if (argv[i][0] == '-') {
       fputs(kUsage, stderr);
       return 2;
@@ -75,18 +116,14 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (!readable(fileName)) return 1;
+  if (interactive) return browse(pageName, fileName);
   HtmlFile *file = ParseHtmlFile(fileName, nullptr);
   if (file == nullptr) {
     fprintf(stderr, "tphelp: %s holds no help page\n", fileName);
     return 1;
   }
   if (pageName != nullptr) {
-    int before = HistoryI;
-    GoToTarget(pageName);
-    if (HistoryI == before) {
-      fprintf(stderr, "tphelp: no page or anchor %s in %s\n", pageName, fileName);
-      return 1;
-    }
+    if (!goToPage(pageName, fileName)) return 1;
     const char *text = pCurrentPage->text;
     int from = TargetPos;
     while (from > 0 && text[from - 1] != '\n') from--;
