@@ -1,7 +1,7 @@
 // The command layer: the fixed table of external commands, their resolution
 // along the search path, and their execution through "sh -c" with progress
 // dots, logging and failure modes; the capture of command output and the
-// probes built on it (processes, disk space, directory listings).
+// probes built on it (processes, disk space).
 //
 // Row numbers of ComList are an interface: callers name commands by index.
 // Mode 0 discards output and ignores failure, 1 logs and warns, 2 logs and
@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <dirent.h>
 #include "utils.h"
 
 struct SysCmdEntry {
@@ -56,18 +55,6 @@ char *GetCmdNoFlags(int index);
 // or the system's error text).
 int CmdStatus(int result, char *text, size_t size);
 
-// For tests only: makes the next log message the first of a new run again,
-// so that it truncates the log as the first message of a process run does.
-void ResetLogRun();
-
-// A descriptor from 3 to 9 (what sh takes in a redirection such as "1>&4"),
-// open for appending to path, or to the run's log when path is null, and
-// left open across exec for the shell; the caller closes it. -1 when the
-// file is not one the log writer would write (a link, a file of another
-// user or with a second name, a pipe or device) or no such descriptor is
-// free: the command's output is then to be discarded.
-int OpenShellLog(const char *path);
-
 // One captured output line, allocated as one block with its text behind it.
 struct CmdResponse {
   CmdResponse *pNext;
@@ -89,6 +76,3 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info);
 double DUPath(const char *path);
 int AvailSpace(const char *dir, const char *name, double needed);
 void SysGetSubnetMask();
-char *ReadDir(DIR *dir);
-char *GetDirFileList(const char *dir);
-char *SearchDirFileList(const char *dir, const char *ext);

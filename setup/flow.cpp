@@ -61,7 +61,7 @@ constexpr int kUsedCommands[] = {
 }
 
 void checkWord(const char *what, const char *word) {
-  if (!IsShellSafeWord(word)) refuseWord(what, word);
+  if (!IsShellWord(word, ShellContext::Word)) refuseWord(what, word);
 }
 
 // Message 3 with the directory, two line ends, status 2.
@@ -108,7 +108,7 @@ void copyDistribution(const char *workArea) {
       for (char *w = GetTokenD(line, " \t\r\n", &cursor, word); w;
            w = GetTokenD(nullptr, " \t\r\n", &cursor, word)) {
         if (strcmp(w, "end_of_list") == 0) break;
-        if (!IsShellSafeWord(w)) {
+        if (!IsShellWord(w, ShellContext::Word)) {
           printf("ERROR: the disk list names \"%s\", which cannot be copied safely\n", w);
           fflush(stdout);
           exit(1);
@@ -147,14 +147,6 @@ void useWorkAreaParent(const char *word) {
 }
 
 }  // namespace
-
-int IsShellSafeWord(const char *word) {
-  if (word == nullptr || *word == '\0') return 0;
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(word); *p; ++p) {
-    if (*p <= ' ' || *p == 0x7f || strchr(kUnsafeChars, *p) != nullptr) return 0;
-  }
-  return 1;
-}
 
 char *StripToBaseName(char *path) {
   if (path == nullptr) return nullptr;

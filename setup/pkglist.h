@@ -24,17 +24,6 @@ int TestReleaseCondition(const char *op, const char *word, const char *release);
 // the text as its value. Returns the number of pairs applied.
 int ApplyPkgAttributes(const char *entry, const char *text);
 
-// 1 when a word of the package list may go into a command line: it must
-// not hold a double quote, which would break the quoting of "sh -c", nor a
-// line end, which would end the command there. A line with such a word is
-// refused as a whole (a warning), and the list goes on.
-int IsSafePkgWord(const char *word);
-
-// 1 when a word of the package list may stand in a command line as a path or
-// a name: not empty, and only letters, digits and ._-/+,:@%= (nothing the
-// shell would act on inside double quotes or split at).
-int IsPkgNameWord(const char *word);
-
 // ------------------------------------------------------- generated scripts --
 
 extern const char ScriptShShell[];              // "#!/bin/sh"

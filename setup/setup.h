@@ -53,10 +53,6 @@ void parseCommandLineOptions(int argc, char **argv);
 char *locatePreviousInstallation();
 // Shortens path in place to an installation base; null for null.
 char *StripToBaseName(char *path);
-// 1 when the word may stand inside a double-quoted "sh -c" command text:
-// not empty, no blank or control character, and none of " ` $ \ ' ; & | <
-// > ( ) * ? [ ] (characters either shell would act on).
-int IsShellSafeWord(const char *word);
 int installFromSite(const char *workArea);
 // The installation from the work area: the upgrade of an earlier
 // installation, or a new installation (also when the earlier one is a new

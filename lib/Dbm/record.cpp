@@ -19,10 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "DbmScope.h"
 #include "Handles.h"
 #include "MemMgr.h"
-#include "SysCmd.h"
 #include "utils.h"
 
 char *pToolPath = nullptr;
@@ -33,9 +31,6 @@ int DbmOpenAttempts = 10;
 
 namespace {
 
-using dbm_detail::FdCloser;
-using dbm_detail::StreamCloser;
-using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
 
@@ -227,15 +222,15 @@ struct RecordBuffer : MemHolder {
 // for the walk; both are released at the end of the scope.
 class RecordReader {
  public:
-  explicit RecordReader(const char *name) : in_{openCurrentFile(name, "rb", 0, &fault_)} {}
-  bool ok() const { return in_.f != nullptr && rb_.buf() != nullptr; }
+  explicit RecordReader(const char *name) : in_(openCurrentFile(name, "rb", 0, &fault_)) {}
+  bool ok() const { return in_.get() != nullptr && rb_.buf() != nullptr; }
   // Reads the next record into buf(); 0 at the end or at a damaged record.
-  int next() { return GetData(in_.f, rb_.buf()); }
+  int next() { return GetData(in_.get(), rb_.buf()); }
   char *buf() const { return rb_.buf(); }
 
  private:
   int fault_ = DBM_FAULT_NONE;
-  StreamCloser in_;
+  FileHandle in_;
   RecordBuffer rb_;
 };
 
@@ -332,19 +327,19 @@ int RenameDataBase(const char *name, const char *fromExt, const char *toExt) {
   char from[PATH_BUF], to[PATH_BUF], dir[PATH_BUF];
   if (!buildDbPath(from, sizeof from, name, fromExt) || !buildDbPath(to, sizeof to, name, toExt))
     return 0;
-  FdCloser src{open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+  FdHandle src(open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (src.fd < 0 || fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (src.get() < 0 || fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   // Another writer replaced our new file: its move is not ours to make.
   if (lastNewFile.valid && strcmp(lastNewFile.path, from) == 0 &&
       (lastNewFile.dev != st.st_dev || lastNewFile.ino != st.st_ino))
     return 0;
-  if (fsync(src.fd) != 0) return 0;
+  if (fsync(src.get()) != 0) return 0;
   if (rename(from, to) != 0) return 0;
   lastNewFile.valid = false;
   dirOf(to, dir, sizeof dir);
-  FdCloser d{open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  if (d.fd >= 0) fsync(d.fd);
+  FdHandle d(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d) fsync(d.get());
   return 1;
 }
 
@@ -406,7 +401,7 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
   DbmEnsureDbDir();
   FILE *cur = nullptr;
   if (!openForUpdate(name, &cur)) return 0;
-  StreamCloser curCloser{cur};
+  FileHandle curCloser(cur);
   if (cur && isHeaderedFile(cur)) {
     reportWriteError(name);
     return 0;
@@ -441,7 +436,7 @@ int deleteMatching(const char *name, const char *key, int prefixLen) {
   FILE *cur = nullptr;
   if (!openForUpdate(name, &cur)) return 0;
   if (!cur) return -1;
-  StreamCloser curCloser{cur};
+  FileHandle curCloser(cur);
   if (isHeaderedFile(cur)) {
     reportWriteError(name);
     return 0;
@@ -509,7 +504,7 @@ char *DbmGetRecordList(const char *name, const char *sep, const char *close) {
   RecordReader reader(name);
   if (!reader.ok()) return nullptr;
   char *buf = reader.buf();
-  TextBuilder text;
+  TextBuf text(TextBuf::OnFail::Null);
   bool seen = false;
   while (reader.next()) {
     seen = true;
@@ -533,7 +528,7 @@ void DumpDbm(const char *name) {
     return;
   }
   fd.release();
-  StreamCloser closer{in};
+  FileHandle closer(in);
   RecordBuffer rb;
   char *buf = rb.buf();
   if (!buf) return;
@@ -554,7 +549,7 @@ char *DbmGetDbList(int flag) {
   size_t size = strlen(listing.str()) + 1;
   MemHolder token(GetMem(size));
   if (!token.get()) return nullptr;
-  TextBuilder text;
+  TextBuf text(TextBuf::OnFail::Null);
   bool any = false;
   const char *cursor = nullptr;
   for (const char *t = GetTokenD(listing.str(), " ", &cursor, token.str()); t;

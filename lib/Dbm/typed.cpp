@@ -16,7 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "DbmScope.h"
 #include "Handles.h"
 #include "MemMgr.h"
 #include "utils.h"
@@ -25,7 +24,6 @@ char *pMem = nullptr;
 
 namespace {
 
-using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
 constexpr int MAX_KEY_TEXT = DBT_KEY_BUF_SIZE - 1;
@@ -119,7 +117,7 @@ char *recordList(DbTHandle *h, const char *prefixes, const char *sep, const char
   refresh(h);
   MemHolder keyBuf(GetMem(DBM_REC_BUF_SIZE));
   if (!keyBuf.get()) return nullptr;
-  TextBuilder text;
+  TextBuf text(TextBuf::OnFail::Null);
   bool seen = false;
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {

@@ -94,27 +94,6 @@ void takeOverStatus(FILE *out, const struct stat &st) {
   fchmod(fd, st.st_mode & 07777);
 }
 
-// Writes "'text'" into dst for the shell, each ' as '\''; 0 when it does not fit.
-int quoteForShell(char *dst, size_t size, const char *text) {
-  size_t n = 0;
-  auto put = [&](char c) {
-    if (n + 1 >= size) return false;
-    dst[n++] = c;
-    return true;
-  };
-  if (!put('\'')) return 0;
-  for (const char *p = text; *p != '\0'; ++p) {
-    if (*p == '\'') {
-      if (!put('\'') || !put('\\') || !put('\'') || !put('\'')) return 0;
-    } else if (!put(*p)) {
-      return 0;
-    }
-  }
-  if (!put('\'')) return 0;
-  dst[n] = '\0';
-  return 1;
-}
-
 // Closes a stream that was written; false when any write or the close
 // failed (a full disk, a size limit), so the text is incomplete.
 bool closeWritten(FILE *out) {
@@ -128,7 +107,7 @@ bool closeWritten(FILE *out) {
 int moveOver(const char *tmp, const char *file, char *cmd, size_t size) {
   char qFile[4 * NAME_SIZE + 3];
   char qTmp[4 * NAME_SIZE + 3];
-  if (!quoteForShell(qFile, sizeof qFile, file) || !quoteForShell(qTmp, sizeof qTmp, tmp)) return -1;
+  if (!QuoteShellWord(qFile, sizeof qFile, file) || !QuoteShellWord(qTmp, sizeof qTmp, tmp)) return -1;
   int n = snprintf(cmd, size, "rm -f %s", qFile);
   if (n < 0 || static_cast<size_t>(n) >= size) return -1;
   (void)!system(cmd);

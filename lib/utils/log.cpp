@@ -12,12 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Handles.h"
-#include "SysCmd.h"
+#include "upcalls.h"
 #include "utils.h"
 
 unsigned char flUseLog = 0;
@@ -28,20 +27,7 @@ namespace {
 
 unsigned char flFirstLogMsg = 1;   // the next message is the first of this run
 
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 const char *nameForReports() { return my_name != nullptr ? my_name : "setup"; }
-
-// Whether a name can stand in a shell command line as it is.
-bool isPlainWord(const char *name) {
-  if (*name == '\0' || *name == '-') return false;
-  for (const char *p = name; *p != '\0'; ++p)
-    if (!isalnum(static_cast<unsigned char>(*p)) && strchr("._+-", *p) == nullptr) return false;
-  return true;
-}
 
 // Opens the log for appending without following a link; the descriptor is
 // returned only for a regular file with one link owned by our user.
@@ -123,7 +109,7 @@ void PutLogMsgV(const char *fmt, va_list ap) {
     if (fd >= 0) {
       fchmod(fd, 0666);
       close(fd);
-      if (isPlainWord(my_name) && TestCmd(CMD_TOUCH) && TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
+      if (*my_name != '-' && IsShellWord(my_name, ShellContext::Word) && TestCmd(CMD_TOUCH) && TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
         SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
         SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
       }
@@ -140,7 +126,7 @@ void PutLogMsgV(const char *fmt, va_list ap) {
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
     return;
   }
-  FilePtr log(fdopen(fd, "a"));
+  FileHandle log(fdopen(fd, "a"));
   if (!log) {
     close(fd);
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
@@ -200,7 +186,7 @@ void errormsg(const char *fmt, ...) {
 void exit_app(int status) { exit(status); }
 
 int CreateTextFile(const char *path, const char *mode, int perm, const char *fmt, ...) {
-  FilePtr f(fopen(path, mode));
+  FileHandle f(fopen(path, mode));
   if (!f) {
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
     return 0;
