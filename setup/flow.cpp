@@ -21,19 +21,8 @@
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "pkglist.h"
+#include "scripts.h"
 #include "setup.h"
-
-char *pPathToSetup = nullptr;
-char *pTarnuInstallDir = nullptr;
-unsigned char flCreatedTmpDir = 0;
-char *pCmdLineInstallDir = nullptr;
-char *pCurrentInstallDir = nullptr;
-char *pTargetInstallDir = nullptr;
-char *pAppDir = nullptr;
-const char *pBinaryInstanceCheckList = ",tpadmin,tpqadmin,tprint,tprtpxxtty,TPQ,TPRM,tsf,";
-const char *InstallInfo[5] = {};
-InstallSiteInfoRec InstallSiteInfo = {};
-unsigned char flInstallIncomplete = 0;
 
 namespace {
 

@@ -22,7 +22,7 @@ inline constexpr const char kSetupVersion[] = "4.10.43";
 inline constexpr int kSetupMessages = 71;                    // messages 0..70
 
 // ---------------------------------------------------- process-wide state --
-// my_name is defined by the log module (lib/utils.h).
+// Defined in state.cpp; my_name is defined by the log module (lib/utils.h).
 extern char *pPathToSetup;          // absolute directory that holds setup
 extern char *pTarnuInstallDir;      // the work area
 extern unsigned char flCreatedTmpDir;  // the installer made the work-area parent

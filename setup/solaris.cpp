@@ -11,8 +11,8 @@
 
 #include "MemMgr.h"
 #include "SysCmd.h"
-#include "pkglist.h"
 #include "setup.h"
+#include "solaris.h"
 #include "utils.h"
 
 const char *pPathToInstallf = "/usr/sbin/installf";
