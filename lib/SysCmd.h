@@ -45,6 +45,9 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) TARNU_PRINTF(3, 0)
 // the rows cannot be resolved; a program calls it at start-up with every row
 // it will use, so that the run stops before it changes anything.
 void RequireSysCmds(const int *rows, size_t count);
+// The row at index (2 or more), resolved along the search path first when
+// resolution is on; ends the run the same way when it cannot be resolved.
+const SysCmdEntry &ResolveSysCmd(int index);
 char *GetCmd(int index);
 char *GetCmdNoFlags(int index);
 

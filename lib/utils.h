@@ -142,6 +142,13 @@ void CloseInputFile();
 // (EPERM). O_TRUNC is applied only after these checks. The descriptor is
 // blocking and close-on-exec.
 int OpenCheckedFile(const char *path, int flags, unsigned mode, int own);
+// Gives the descriptor of a new copy the owner and group (where we may give
+// them away) and then the mode of the file st describes, the one it replaces.
+struct stat;
+void TakeOverFileStatus(int fd, const struct stat &st);
+// The directory part of path into out: up to the last slash, "/" for the
+// root's slash, "." without a slash. 0 when it does not fit.
+int PathDir(const char *path, char *out, size_t size);
 
 int GetFileContent(const char *path, const char *name);
 int GetFileContentR(const char *path, const char *name, char *buf, int size);

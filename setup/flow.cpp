@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,6 +60,20 @@ void checkWord(const char *what, const char *word) {
   printf("\n\n");
   fflush(stdout);
   exit(2);
+}
+
+// Formats a command text for system() into buf; false, with a warning in
+// the log, when it does not fit: a command cut short is never run.
+bool formatCommand(char *buf, size_t size, const char *fmt, ...) TARNU_PRINTF(3, 4);
+bool formatCommand(char *buf, size_t size, const char *fmt, ...) {
+  BoundedBuf text(buf, size);
+  va_list ap;
+  va_start(ap, fmt);
+  text.appendV(fmt, ap);
+  va_end(ap);
+  if (!text.cut()) return true;
+  PutLogMsg("WARNING_MSG: command line too long, not run: %.80s...\n", buf);
+  return false;
 }
 
 // Runs the decompression command text with both output streams appended to
@@ -245,10 +260,11 @@ int Install() {
   genZFile();
 
   char command[4096];
-  snprintf(command, sizeof command, "/usr/bin/uncompress %s/%s.tar.Z", pTarnuInstallDir, kArchiveName);
-  if (runDecompression(command) != 0) {
-    snprintf(command, sizeof command, "gzip -dfv %s/%s.tar.Z", pTarnuInstallDir, kArchiveName);
-    runDecompression(command);
+  if (!formatCommand(command, sizeof command, "/usr/bin/uncompress %s/%s.tar.Z", pTarnuInstallDir,
+                     kArchiveName) ||
+      runDecompression(command) != 0) {
+    if (formatCommand(command, sizeof command, "gzip -dfv %s/%s.tar.Z", pTarnuInstallDir, kArchiveName))
+      runDecompression(command);
   }
 
   if (chdir(pTarnuInstallDir) != 0) cannotOpen(pTarnuInstallDir);
@@ -293,9 +309,9 @@ void TarnuClean(const char *workArea) {
   }
   char command[4096];
   for (const char *option : {"-upgrade", "-clean"}) {
-    snprintf(command, sizeof command, "%s/tpqadmin %s", pAppDir, option);
     fflush(stdout);
-    if (system(command) == -1) {
+    if (formatCommand(command, sizeof command, "%s/tpqadmin %s", pAppDir, option) &&
+        system(command) == -1) {
       // The administration tool's result is not looked at.
     }
     printf(".");

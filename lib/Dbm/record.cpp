@@ -102,17 +102,6 @@ int openForUpdate(const char *name, FILE **cur) {
   return 0;
 }
 
-// The directory part of a path ("." when it has none).
-void dirOf(const char *path, char *out, size_t size) {
-  const char *slash = strrchr(path, '/');
-  if (!slash)
-    snprintf(out, size, ".");
-  else if (slash == path)
-    snprintf(out, size, "/");
-  else
-    snprintf(out, size, "%.*s", static_cast<int>(slash - path), path);
-}
-
 // mkdir -p without a shell; the modes are those of mkdir (0777 less umask).
 int makeDirs(const char *dir) {
   char buf[PATH_BUF];
@@ -158,8 +147,7 @@ bool prefixMatches(const char *buf, const char *key, int p) {
 void keepStatus(int fd, const char *current) {
   struct stat st;
   if (stat(current, &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
-  fchmod(fd, st.st_mode & 07777);
+  TakeOverFileStatus(fd, st);
 }
 
 // Flushes and closes a stream written by an update; 1 when every byte got out.
@@ -170,20 +158,6 @@ int closeWritten(FILE *f) {
 }
 
 void reportWriteError(const char *name) { fprintf(stderr, "ERROR: Can't write to %s", name); }
-
-// Ends an update: closes the new file and, when everything was written,
-// moves it over the current one. Returns result, or 0 after a failure.
-int finishUpdate(const char *name, FILE *out, int result) {
-  if (!closeWritten(out) && result) {
-    reportWriteError(name);
-    result = 0;
-  }
-  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
-    reportWriteError(name);
-    result = 0;
-  }
-  return result;
-}
 
 // True when the stream holds a headered file ("TTDBA" first). The plain
 // operations read and write legacy records only: rewriting a headered file
@@ -292,7 +266,7 @@ FILE *OpenNewDataBase(const char *name) {
     return nullptr;
   }
   lastNewFile.valid = false;
-  dirOf(path, dir, sizeof dir);
+  PathDir(path, dir, sizeof dir);
   makeDirs(dir);
   int fd = -1;
   for (int attempt = 1; attempt <= DbmOpenAttempts; ++attempt) {
@@ -337,10 +311,24 @@ int RenameDataBase(const char *name, const char *fromExt, const char *toExt) {
   if (fsync(src.get()) != 0) return 0;
   if (rename(from, to) != 0) return 0;
   lastNewFile.valid = false;
-  dirOf(to, dir, sizeof dir);
+  PathDir(to, dir, sizeof dir);
   FdHandle d(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (d) fsync(d.get());
   return 1;
+}
+
+int DbmUpdate::commit(int result) {
+  FILE *out = out_;
+  out_ = nullptr;
+  if (out != nullptr && !closeWritten(out) && result) {
+    reportWriteError(name_);
+    result = 0;
+  }
+  if (result && !RenameDataBase(name_, "tdb_new", "tdb")) {
+    reportWriteError(name_);
+    result = 0;
+  }
+  return result;
 }
 
 // --------------------------------------------------------- record I/O --
@@ -406,7 +394,8 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
     reportWriteError(name);
     return 0;
   }
-  FILE *out = OpenNewDataBase(name);
+  DbmUpdate update(name);
+  FILE *out = update.file();
   if (!out) return 0;
   int result = 1;
   if (cur) result = PurgeRecord(name, cur, out, key, 0);
@@ -425,7 +414,7 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
       result = 0;
     }
   }
-  return finishUpdate(name, out, result);
+  return update.commit(result);
 }
 
 namespace {
@@ -441,10 +430,9 @@ int deleteMatching(const char *name, const char *key, int prefixLen) {
     reportWriteError(name);
     return 0;
   }
-  FILE *out = OpenNewDataBase(name);
-  if (!out) return -1;
-  int result = PurgeRecord(name, cur, out, key, prefixLen);
-  return finishUpdate(name, out, result);
+  DbmUpdate update(name);
+  if (!update.file()) return -1;
+  return update.commit(PurgeRecord(name, cur, update.file(), key, prefixLen));
 }
 
 }  // namespace
@@ -581,31 +569,35 @@ DbmLink *DbmGetDbLinkList(const char *name, const char *substr) {
   RecordReader reader(name);
   if (!reader.ok()) return nullptr;
   char *buf = reader.buf();
-  DbmLink *first = nullptr, *last = nullptr;
+  DbmLinkList links;
   size_t subLen = strlen(substr);
   while (reader.next()) {
     int k = recKeyLen(buf);
     size_t keyText = strnlen(recKey(buf), static_cast<size_t>(k));
     if (subLen && !memmem(recKey(buf), keyText, substr, subLen)) continue;
     int payload = recLen(buf) - 2;
-    auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
     char *copy = static_cast<char *>(GetMem(static_cast<size_t>(payload) + 1));
-    if (!node || !copy) {
-      PutMem(node);
-      PutMem(copy);
-      continue;
-    }
+    if (!copy) continue;
     memcpy(copy, recKey(buf), static_cast<size_t>(payload));
-    node->pKey = copy;
-    node->pValue = copy + k;
-    node->iValueLen = payload - k;
-    if (last)
-      last->pNext = node;
-    else
-      first = node;
-    last = node;
+    links.add(copy, k, payload);
   }
-  return first;
+  return links.take();
+}
+
+void DbmLinkList::add(char *copy, int keyLen, int payload) {
+  auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
+  if (!node) {
+    PutMem(copy);
+    return;
+  }
+  node->pKey = copy;
+  node->pValue = copy + keyLen;
+  node->iValueLen = payload - keyLen;
+  if (last_)
+    last_->pNext = node;
+  else
+    first_ = node;
+  last_ = node;
 }
 
 void DbmFreeDbLinkList(DbmLink *first) {

@@ -28,13 +28,7 @@ bool buildCaptureLine(int index, char *line, size_t size, const char *fmt, va_li
   if (index >= SYSCMD_ROWS - 1) return false;
   size_t len = 0;
   if (index >= 2) {
-    SysCmdEntry &row = ComList[index];
-    if (flInitSysCmd && row.pPath == nullptr) FillCmdPath(index);
-    if (row.pPath == nullptr) {
-      fflush(stdout);
-      fprintf(stderr, "ERROR: unable to locate system command '%s'\n", row.pCmd);
-      exit_app(0);
-    }
+    const SysCmdEntry &row = ResolveSysCmd(index);
     const int n = snprintf(line, size, "%s/%s %s ", row.pPath, row.pCmd, row.pFlags);
     if (n < 0 || static_cast<size_t>(n) >= size) return false;
     len = static_cast<size_t>(n);

@@ -95,18 +95,12 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
     stopUnresolved(number);
   }
   const bool table = index >= 2;
-  if (flInitSysCmd) {
-    if (table && ComList[index].pPath == nullptr) FillCmdPath(index);
-    if (ComList[CMD_SH].pPath == nullptr) FillCmdPath(CMD_SH);
-  }
 
   char text[kCmdSize];
   BoundedBuf cmd(text);
   if (table) {
-    const SysCmdEntry &row = ComList[index];
-    if (row.pPath == nullptr) stopUnresolved(row.pCmd);
-    const SysCmdEntry &sh = ComList[CMD_SH];
-    if (sh.pPath == nullptr) stopUnresolved(sh.pCmd);
+    const SysCmdEntry &row = ResolveSysCmd(index);
+    const SysCmdEntry &sh = ResolveSysCmd(CMD_SH);
     cmd.appendf("%s/%s -c \"%s/%s %s ", sh.pPath, sh.pCmd, row.pPath, row.pCmd, row.pFlags);
   }
   cmd.appendV(fmt, ap);
@@ -151,6 +145,13 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   if (status != 0) reportFailure(mode, what, cmd.str(), logged);
   if (table) settle(index);
   return status;
+}
+
+const SysCmdEntry &ResolveSysCmd(int index) {
+  SysCmdEntry &row = ComList[index];
+  if (flInitSysCmd && row.pPath == nullptr) FillCmdPath(index);
+  if (row.pPath == nullptr) stopUnresolved(row.pCmd);
+  return row;
 }
 
 void RequireSysCmds(const int *rows, size_t count) {

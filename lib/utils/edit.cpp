@@ -41,16 +41,7 @@ char FnOut[NAME_SIZE];             // its temporary output
 // link or a foreign file can be planted under the name we are about to write.
 bool dirWritableByOthers(const char *path) {
   char dir[4096];
-  if (!CopyStr(dir, sizeof dir, path)) return false;
-  char *slash = strrchr(dir, '/');
-  if (slash == nullptr) {
-    dir[0] = '.';
-    dir[1] = '\0';
-  } else if (slash == dir) {
-    dir[1] = '\0';
-  } else {
-    *slash = '\0';
-  }
+  if (!PathDir(path, dir, sizeof dir)) return false;
   struct stat st;
   return stat(dir, &st) == 0 && (st.st_mode & S_IWOTH) != 0;
 }
@@ -81,17 +72,6 @@ FILE *openEditInput(const char *path, struct stat *st) {
   if (f == nullptr) SysError("can't open file, %s", path);
   fd.release();
   return f;
-}
-
-// Gives the new copy the owner, group and mode of the file it replaces
-// (the owner only where we may give it away), before anything is written
-// into it.
-void takeOverStatus(FILE *out, const struct stat &st) {
-  int fd = fileno(out);
-  // Without the right to give the copy away it stays ours; the mode is
-  // applied afterwards, as a change of owner clears the set-id bits.
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
-  fchmod(fd, st.st_mode & 07777);
 }
 
 // Closes a stream that was written; false when any write or the close
@@ -141,7 +121,7 @@ int editFile(const char *base, const char *ext, Edit edit) {
     struct stat st;
     FileHandle in(openEditInput(path, &st));
     FileHandle out(OpenFile(nullptr, tmp, "wt", 2));
-    takeOverStatus(out.get(), st);
+    TakeOverFileStatus(fileno(out.get()), st);
     char piece[PIECE_SIZE];
     while (fgets(piece, PIECE_READ, in.get()) != nullptr) edit(piece, out.get());
     bool readFailed = ferror(in.get()) != 0;

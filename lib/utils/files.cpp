@@ -57,13 +57,7 @@ int splitPath(const char *path, char *dir, size_t dirSize, char *name, size_t na
     memcpy(name, path + begin, end - begin);
     name[end - begin] = '\0';
   }
-  const char *slash = strrchr(path, '/');
-  if (slash == nullptr) return CopyStr(dir, dirSize, ".");
-  size_t len = (slash == path) ? 1 : static_cast<size_t>(slash - path);
-  if (len >= dirSize) return 0;
-  memcpy(dir, path, len);
-  dir[len] = '\0';
-  return 1;
+  return PathDir(path, dir, dirSize);
 }
 
 // Appends " name" for each entry of dir (only those with the extension
@@ -301,6 +295,23 @@ int OpenCheckedFile(const char *path, int flags, unsigned mode, int own) {
   int fl = fcntl(fd.get(), F_GETFL);
   if (fl < 0 || fcntl(fd.get(), F_SETFL, (fl & ~O_NONBLOCK) | (flags & O_NONBLOCK)) != 0) return -1;
   return fd.release();
+}
+
+void TakeOverFileStatus(int fd, const struct stat &st) {
+  // Without the right to give the copy away it stays ours; the mode is
+  // applied afterwards, as a change of owner clears the set-id bits.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+  fchmod(fd, st.st_mode & 07777);
+}
+
+int PathDir(const char *path, char *out, size_t size) {
+  const char *slash = strrchr(path, '/');
+  if (slash == nullptr) return CopyStr(out, size, ".");
+  size_t len = (slash == path) ? 1 : static_cast<size_t>(slash - path);
+  if (len >= size) return 0;
+  memcpy(out, path, len);
+  out[len] = '\0';
+  return 1;
 }
 
 // ------------------------------------------------------- whole-file reads --

@@ -32,22 +32,15 @@ const char *nameForReports() { return my_name != nullptr ? my_name : "setup"; }
 // Opens the log for appending without following a link; the descriptor is
 // returned only for a regular file with one link owned by our user.
 int openLogSafely(const char *path) {
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-  int fd = open(path, kFlags);
+  constexpr int kFlags = O_WRONLY | O_APPEND;
+  int fd = OpenCheckedFile(path, kFlags, 0, 1);
   if (fd < 0 && errno == ENOENT) {
     // The table's touch did not make it (or was not at hand): create it here,
     // exclusively, with the same permissions the chmod would have given.
-    fd = open(path, kFlags | O_CREAT | O_EXCL, 0666);
+    fd = OpenCheckedFile(path, kFlags | O_CREAT | O_EXCL, 0666, 1);
     if (fd >= 0) fchmod(fd, 0666);
   }
-  if (fd < 0) return -1;
-  FdHandle holder(fd);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid())
-    return -1;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
-  return holder.release();
+  return fd;
 }
 
 // The path of the run's log, /tmp/<my_name>.log, into path; false when it
@@ -105,7 +98,7 @@ void PutLogMsgV(const char *fmt, va_list ap) {
   // and keeps the commands away from it. A name the shell would interpret,
   // or a table without touch, chmod or sh, leaves the creation to this open.
   if (!FindFile(pLogPath, name)) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = OpenCheckedFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, 1);
     if (fd >= 0) {
       fchmod(fd, 0666);
       close(fd);
