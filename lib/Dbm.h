@@ -105,6 +105,33 @@ FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int errM
 FILE *OpenNewDataBase(const char *name);
 // Flushes the file N.fromExt to disk and moves it over N.toExt; 1 on success.
 int RenameDataBase(const char *name, const char *fromExt, const char *toExt);
+// One update of a record file: the new file "N.tdb_new" from
+// OpenNewDataBase, then either committed or discarded. commit() closes it
+// with every write checked and moves it over "N.tdb" (RenameDataBase:
+// fsync, rename, directory fsync); a holder that is not committed closes
+// the new file and leaves the current one as it was.
+class DbmUpdate {
+ public:
+  explicit DbmUpdate(const char *name) : name_(name), out_(OpenNewDataBase(name)) {}
+  ~DbmUpdate() { discard(); }
+  DbmUpdate(const DbmUpdate &) = delete;
+  DbmUpdate &operator=(const DbmUpdate &) = delete;
+
+  // The new file to write into; null when it could not be made.
+  FILE *file() const { return out_; }
+  // Commits when result is set; "ERROR: Can't write to <name>" when the
+  // close or the move fails. Returns result, or 0 after such a failure.
+  int commit(int result);
+  void discard() {
+    if (out_ != nullptr) fclose(out_);
+    out_ = nullptr;
+  }
+
+ private:
+  const char *name_;
+  FILE *out_;
+};
+
 // Encodes the record in buf (length field, payload) in place and writes it.
 int PutData(FILE *out, char *buf);
 // Reads one record into buf (DBM_REC_BUF_SIZE bytes) and decodes it; 0 at the
@@ -132,6 +159,28 @@ int DbmCopyRecord(const char *name, const char *srcKey, const char *dstKey);
 // Records whose key contains the substring; release with DbmFreeDbLinkList.
 DbmLink *DbmGetDbLinkList(const char *name, const char *substr);
 void DbmFreeDbLinkList(DbmLink *first);
+// Builds a link list in record order (DbmGetDbLinkList, DbmTGetDbLinkList): add()
+// takes over copy (a block holding the key with its NUL, then the value;
+// payload bytes) and links a node for it, or releases it when no node can be
+// had. take() hands the list over; a list not taken is released.
+class DbmLinkList {
+ public:
+  DbmLinkList() = default;
+  ~DbmLinkList() { DbmFreeDbLinkList(first_); }
+  DbmLinkList(const DbmLinkList &) = delete;
+  DbmLinkList &operator=(const DbmLinkList &) = delete;
+  void add(char *copy, int keyLen, int payload);
+  DbmLink *take() {
+    DbmLink *list = first_;
+    first_ = last_ = nullptr;
+    return list;
+  }
+
+ private:
+  DbmLink *first_ = nullptr;
+  DbmLink *last_ = nullptr;
+};
+
 // Writes the 16-byte header of the headered format into the handle's image.
 void UpdateHeader(DbTHandle *h);
 

@@ -1,7 +1,7 @@
 // The command layer: the fixed table of external commands, their resolution
 // along the search path, and their execution through "sh -c" with progress
 // dots, logging and failure modes; the capture of command output and the
-// probes built on it (processes, disk space, directory listings).
+// probes built on it (processes, disk space).
 //
 // Row numbers of ComList are an interface: callers name commands by index.
 // Mode 0 discards output and ignores failure, 1 logs and warns, 2 logs and
@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <dirent.h>
 #include "utils.h"
 
 struct SysCmdEntry {
@@ -46,6 +45,9 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) TARNU_PRINTF(3, 0)
 // the rows cannot be resolved; a program calls it at start-up with every row
 // it will use, so that the run stops before it changes anything.
 void RequireSysCmds(const int *rows, size_t count);
+// The row at index (2 or more), resolved along the search path first when
+// resolution is on; ends the run the same way when it cannot be resolved.
+const SysCmdEntry &ResolveSysCmd(int index);
 char *GetCmd(int index);
 char *GetCmdNoFlags(int index);
 
@@ -55,18 +57,6 @@ char *GetCmdNoFlags(int index);
 // (size bytes) receives what happened ("exit status 2", "killed by signal 9"
 // or the system's error text).
 int CmdStatus(int result, char *text, size_t size);
-
-// For tests only: makes the next log message the first of a new run again,
-// so that it truncates the log as the first message of a process run does.
-void ResetLogRun();
-
-// A descriptor from 3 to 9 (what sh takes in a redirection such as "1>&4"),
-// open for appending to path, or to the run's log when path is null, and
-// left open across exec for the shell; the caller closes it. -1 when the
-// file is not one the log writer would write (a link, a file of another
-// user or with a second name, a pipe or device) or no such descriptor is
-// free: the command's output is then to be discarded.
-int OpenShellLog(const char *path);
 
 // One captured output line, allocated as one block with its text behind it.
 struct CmdResponse {
@@ -89,6 +79,3 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info);
 double DUPath(const char *path);
 int AvailSpace(const char *dir, const char *name, double needed);
 void SysGetSubnetMask();
-char *ReadDir(DIR *dir);
-char *GetDirFileList(const char *dir);
-char *SearchDirFileList(const char *dir, const char *ext);

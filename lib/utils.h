@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdarg>
 #include <cstdio>
+#include <dirent.h>
 
 #define TARNU_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
@@ -112,6 +113,13 @@ extern int LineLen;
 extern int FileStatus;                   // 0 open, 1 closed, 2 last open failed
 extern int SavedFileSize;
 
+// Directory listings: " name name ... " (every entry, "." and ".." too) as
+// a block the caller releases with PutMem, null when the directory cannot be
+// read. SearchDirFileList keeps only names ending in ".<ext>" (every name
+// but "." and ".." for an empty ext) and gives null when none is left.
+char *ReadDir(DIR *dir);
+char *GetDirFileList(const char *dir);
+char *SearchDirFileList(const char *dir, const char *ext);
 int FindFile(const char *dir, const char *name);
 int FindFile_(const char *dir, const char *name);
 long GetFileSize(const char *path);
@@ -134,10 +142,39 @@ void CloseInputFile();
 // (EPERM). O_TRUNC is applied only after these checks. The descriptor is
 // blocking and close-on-exec.
 int OpenCheckedFile(const char *path, int flags, unsigned mode, int own);
+// Gives the descriptor of a new copy the owner and group (where we may give
+// them away) and then the mode of the file st describes, the one it replaces.
+struct stat;
+void TakeOverFileStatus(int fd, const struct stat &st);
+// The directory part of path into out: up to the last slash, "/" for the
+// root's slash, "." without a slash. 0 when it does not fit.
+int PathDir(const char *path, char *out, size_t size);
 
 int GetFileContent(const char *path, const char *name);
 int GetFileContentR(const char *path, const char *name, char *buf, int size);
 char *GetSavedFileContent(const char *dir, const char *name);
+
+// ------------------------------------------------------------ shell words --
+// The one checker of words that go into a shell command line; the command
+// layer (SysCmd.h) builds every command text with it and with
+// QuoteShellWord. The context says where the word stands:
+//   ShellContext::Word    a path, name or option value outside quotes (or
+//                         inside the double-quoted text of "sh -c"): not
+//                         empty, letters, digits and "._-/+,:@%=" only,
+//                         which neither shell splits at or acts on.
+//   ShellContext::Quoted  free text inside the command's double quotes:
+//                         anything but a double quote (which would end the
+//                         quoting) and a line end (which would end the
+//                         command). "$(...)", backquotes and "$" pass: the
+//                         package list's sed expressions need them, and the
+//                         list comes from the distribution that the
+//                         administrator chose to run as root, so its text is
+//                         as trusted as the installer itself.
+enum class ShellContext { Word, Quoted };
+int IsShellWord(const char *word, ShellContext context);
+// Writes text as one single-quoted shell word ("'it'\''s'") into dst
+// (size bytes); 0, with nothing usable in dst, when it does not fit.
+int QuoteShellWord(char *dst, size_t size, const char *text);
 
 // Changes through the command table; each returns the status of the last
 // command it ran (0 when it ran none). A path that does not fit its buffer
@@ -160,6 +197,17 @@ extern const char *pLogPath;
 
 void PutLogMsg(const char *fmt, ...) TARNU_PRINTF(1, 2);
 void PutLogMsgV(const char *fmt, va_list ap) TARNU_PRINTF(1, 0);
+// For tests only: makes the next log message the first of a new run again,
+// so that it truncates the log as the first message of a process run does.
+void ResetLogRun();
+
+// A descriptor from 3 to 9 (what sh takes in a redirection such as "1>&4"),
+// open for appending to path, or to the run's log when path is null, and
+// left open across exec for the shell; the caller closes it. -1 when the
+// file is not one the log writer would write (a link, a file of another
+// user or with a second name, a pipe or device) or no such descriptor is
+// free: the command's output is then to be discarded.
+int OpenShellLog(const char *path);
 // Ends the process with status 1 after "\n<my_name>: <message> : <strerror>".
 [[noreturn]] void SysError(const char *fmt, ...) TARNU_PRINTF(1, 2);
 [[noreturn]] void SysErrorV(const char *fmt, va_list ap) TARNU_PRINTF(1, 0);

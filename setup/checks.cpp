@@ -70,7 +70,7 @@ void forEachChecksum(const char *dir, const char *file, Fn fn) {
     const bool hashThenBlank = strspn(line, "0123456789abcdefABCDEF") == kHashDigits &&
                                line[kHashDigits] == ' ' && strlen(line) > kHashDigits + 2;
     if (!hashThenBlank || strchr(" *", line[kHashDigits + 1]) == nullptr ||
-        !IsShellSafeWord(name) || strchr(name, '/') != nullptr)
+        !IsShellWord(name, ShellContext::Word) || strchr(name, '/') != nullptr)
       refusePiece("the checksum file holds a line that cannot be used:", line);
     if (fn(line, name)) return;
   }
@@ -270,7 +270,7 @@ void genZFile() {
        w = GetTokenD(nullptr, " \t\n\r", &cursor, word)) {
     if (strcmp(w, "end_of_list") == 0) break;
     if ((strncmp(w, "pkg_tar.", 8) == 0 || strncmp(w, "PKG_TAR.", 8) == 0) &&
-        IsShellSafeWord(w) && FindFile(pTarnuInstallDir, w)) {
+        IsShellWord(w, ShellContext::Word) && FindFile(pTarnuInstallDir, w)) {
       if (verified && !PieceHasChecksum(pTarnuInstallDir, w))
         refusePiece("the archive piece has no checksum:", w);
       SysCmd(-CMD_CAT, 2, "%s/%s >> %s/%s.tar.Z", pTarnuInstallDir, w, pTarnuInstallDir,

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,19 +22,8 @@
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "pkglist.h"
+#include "scripts.h"
 #include "setup.h"
-
-char *pPathToSetup = nullptr;
-char *pTarnuInstallDir = nullptr;
-unsigned char flCreatedTmpDir = 0;
-char *pCmdLineInstallDir = nullptr;
-char *pCurrentInstallDir = nullptr;
-char *pTargetInstallDir = nullptr;
-char *pAppDir = nullptr;
-const char *pBinaryInstanceCheckList = ",tpadmin,tpqadmin,tprint,tprtpxxtty,TPQ,TPRM,tsf,";
-const char *InstallInfo[5] = {};
-InstallSiteInfoRec InstallSiteInfo = {};
-unsigned char flInstallIncomplete = 0;
 
 namespace {
 
@@ -61,7 +51,7 @@ constexpr int kUsedCommands[] = {
 }
 
 void checkWord(const char *what, const char *word) {
-  if (!IsShellSafeWord(word)) refuseWord(what, word);
+  if (!IsShellWord(word, ShellContext::Word)) refuseWord(what, word);
 }
 
 // A directory of the command line: a safe word and an absolute path (a
@@ -113,6 +103,20 @@ void checkOptions(int argc, char **argv) {
   exit(2);
 }
 
+// Formats a command text for system() into buf; false, with a warning in
+// the log, when it does not fit: a command cut short is never run.
+bool formatCommand(char *buf, size_t size, const char *fmt, ...) TARNU_PRINTF(3, 4);
+bool formatCommand(char *buf, size_t size, const char *fmt, ...) {
+  BoundedBuf text(buf, size);
+  va_list ap;
+  va_start(ap, fmt);
+  text.appendV(fmt, ap);
+  va_end(ap);
+  if (!text.cut()) return true;
+  PutLogMsg("WARNING_MSG: command line too long, not run: %.80s...\n", buf);
+  return false;
+}
+
 // Runs the decompression command text with both output streams appended to
 // /tmp/setup.log through a descriptor the log writer's rule allows (see
 // OpenShellLog); otherwise the output is discarded. Returns system's result.
@@ -149,7 +153,7 @@ void copyDistribution(const char *workArea) {
       for (char *w = GetTokenD(line, " \t\r\n", &cursor, word); w;
            w = GetTokenD(nullptr, " \t\r\n", &cursor, word)) {
         if (strcmp(w, "end_of_list") == 0) break;
-        if (!IsShellSafeWord(w)) {
+        if (!IsShellWord(w, ShellContext::Word)) {
           printf("ERROR: the disk list names \"%s\", which cannot be copied safely\n", w);
           fflush(stdout);
           exit(1);
@@ -188,14 +192,6 @@ void useWorkAreaParent(const char *word) {
 }
 
 }  // namespace
-
-int IsShellSafeWord(const char *word) {
-  if (word == nullptr || *word == '\0') return 0;
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(word); *p; ++p) {
-    if (*p <= ' ' || *p == 0x7f || strchr(kUnsafeChars, *p) != nullptr) return 0;
-  }
-  return 1;
-}
 
 char *StripToBaseName(char *path) {
   if (path == nullptr) return nullptr;
@@ -305,10 +301,11 @@ int Install() {
   genZFile();
 
   char command[4096];
-  snprintf(command, sizeof command, "/usr/bin/uncompress %s/%s.tar.Z", pTarnuInstallDir, kArchiveName);
-  if (runDecompression(command) != 0) {
-    snprintf(command, sizeof command, "gzip -dfv %s/%s.tar.Z", pTarnuInstallDir, kArchiveName);
-    runDecompression(command);
+  if (!formatCommand(command, sizeof command, "/usr/bin/uncompress %s/%s.tar.Z", pTarnuInstallDir,
+                     kArchiveName) ||
+      runDecompression(command) != 0) {
+    if (formatCommand(command, sizeof command, "gzip -dfv %s/%s.tar.Z", pTarnuInstallDir, kArchiveName))
+      runDecompression(command);
   }
 
   if (chdir(pTarnuInstallDir) != 0) cannotOpen(pTarnuInstallDir);
@@ -353,9 +350,9 @@ void TarnuClean(const char *workArea) {
   }
   char command[4096];
   for (const char *option : {"-upgrade", "-clean"}) {
-    snprintf(command, sizeof command, "%s/tpqadmin %s", pAppDir, option);
     fflush(stdout);
-    if (system(command) == -1) {
+    if (formatCommand(command, sizeof command, "%s/tpqadmin %s", pAppDir, option) &&
+        system(command) == -1) {
       // The administration tool's result is not looked at.
     }
     printf(".");

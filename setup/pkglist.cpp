@@ -17,6 +17,7 @@
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "pkglist.h"
+#include "scripts.h"
 #include "setup.h"
 #include "utils.h"
 
@@ -176,9 +177,9 @@ bool climbsOut(const char *path) {
 const char *unfitWord(const Word &w, WordUse use) {
   if (w.tooLong) return "a word is too long";
   // An escaped "\n" or "\r" would end the command line inside "sh -c".
-  if (!IsSafePkgWord(w.text)) return "a word holds a line end";
+  if (!IsShellWord(w.text, ShellContext::Quoted)) return "a word holds a line end";
   if (use == WordUse::Free) return nullptr;
-  if (!IsPkgNameWord(w.text))
+  if (!IsShellWord(w.text, ShellContext::Word))
     return "a word holds a character other than letters, digits and ._-/+,:@%=";
   if (use == WordUse::Inside && climbsOut(w.text)) return "a path holds a .. component";
   return nullptr;
@@ -330,17 +331,6 @@ bool lineWasCut() {
 }
 
 }  // namespace
-
-int IsSafePkgWord(const char *word) { return word != nullptr && strpbrk(word, "\"\n\r") == nullptr; }
-
-int IsPkgNameWord(const char *word) {
-  if (word == nullptr || *word == '\0') return 0;
-  for (const char *p = word; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (!isascii(c) || (!isalnum(c) && strchr("._-/+,:@%=", c) == nullptr)) return 0;
-  }
-  return 1;
-}
 
 int TestReleaseCondition(const char *op, const char *word, const char *release) {
   if (op == nullptr || word == nullptr || release == nullptr) return 0;

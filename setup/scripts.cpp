@@ -10,7 +10,7 @@
 #include "MemMgr.h"
 #include "SysCmd.h"
 #include "embedded.h"
-#include "pkglist.h"
+#include "scripts.h"
 #include "setup.h"
 #include "utils.h"
 

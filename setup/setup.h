@@ -22,7 +22,7 @@ inline constexpr const char kSetupVersion[] = "4.10.43";
 inline constexpr int kSetupMessages = 71;                    // messages 0..70
 
 // ---------------------------------------------------- process-wide state --
-// my_name is defined by the log module (lib/utils.h).
+// Defined in state.cpp; my_name is defined by the log module (lib/utils.h).
 extern char *pPathToSetup;          // absolute directory that holds setup
 extern char *pTarnuInstallDir;      // the work area
 extern unsigned char flCreatedTmpDir;  // the installer made the work-area parent
@@ -53,10 +53,6 @@ void parseCommandLineOptions(int argc, char **argv);
 char *locatePreviousInstallation();
 // Shortens path in place to an installation base; null for null.
 char *StripToBaseName(char *path);
-// 1 when the word may stand inside a double-quoted "sh -c" command text:
-// not empty, no blank or control character, and none of " ` $ \ ' ; & | <
-// > ( ) * ? [ ] (characters either shell would act on).
-int IsShellSafeWord(const char *word);
 int installFromSite(const char *workArea);
 // The installation from the work area: the upgrade of an earlier
 // installation, or a new installation (also when the earlier one is a new

@@ -11,8 +11,8 @@
 
 #include "MemMgr.h"
 #include "SysCmd.h"
-#include "pkglist.h"
 #include "setup.h"
+#include "solaris.h"
 #include "utils.h"
 
 const char *pPathToInstallf = "/usr/sbin/installf";
@@ -39,19 +39,6 @@ constexpr const char *kGtkDirs[] = {
     "%s/lib/gtk/modules/pango/1.2.0",
     "%s/lib/gtk/modules/pango/1.2.0/modules",
 };
-
-// 1 when the word can stand unquoted on a shell command line: letters,
-// digits and "/._+,=:@%-" only, and not empty.
-int isPlainWord(const char *word) {
-  if (word == nullptr || *word == '\0') return 0;
-  for (const char *p = word; *p; ++p) {
-    const char c = *p;
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || strchr("/._+,=:@%-", c) != nullptr;
-    if (!plain) return 0;
-  }
-  return 1;
-}
 
 // Runs a formatted command line with system(); its status is not looked at.
 void runLine(const char *fmt, ...) TARNU_PRINTF(1, 2);
@@ -95,7 +82,7 @@ void upgradeFile(const char *pkgName, char **w) {
 }  // namespace
 
 int upgradeSolarisPackage(const char *pkgName, const char *srcDir) {
-  if (!isPlainWord(pkgName)) {
+  if (!IsShellWord(pkgName, ShellContext::Word)) {
     ErrorMsg(1, 0, "package name refused: %s", pkgName ? pkgName : "(none)");
     return 1;
   }
@@ -111,7 +98,7 @@ int upgradeSolarisPackage(const char *pkgName, const char *srcDir) {
     const int n = ParseStr(line, " \n\r", words, kMapWords + 1);
     if (n < kMapWords || FindToken(words[1], kMapTypes) != 1) continue;
     bool plain = true;
-    for (int i = 1; i < kMapWords; ++i) plain = plain && isPlainWord(words[i]);
+    for (int i = 1; i < kMapWords; ++i) plain = plain && IsShellWord(words[i], ShellContext::Word);
     if (!plain) {
       PutLogMsg("WARNING_MSG: package map line skipped, a word holds shell characters\n");
       ErrorMsg(1, 0, "package map line skipped, a word holds shell characters: %s", words[3]);

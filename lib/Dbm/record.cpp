@@ -19,10 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "DbmScope.h"
 #include "Handles.h"
 #include "MemMgr.h"
-#include "SysCmd.h"
 #include "utils.h"
 
 char *pToolPath = nullptr;
@@ -33,9 +31,6 @@ int DbmOpenAttempts = 10;
 
 namespace {
 
-using dbm_detail::FdCloser;
-using dbm_detail::StreamCloser;
-using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
 
@@ -107,17 +102,6 @@ int openForUpdate(const char *name, FILE **cur) {
   return 0;
 }
 
-// The directory part of a path ("." when it has none).
-void dirOf(const char *path, char *out, size_t size) {
-  const char *slash = strrchr(path, '/');
-  if (!slash)
-    snprintf(out, size, ".");
-  else if (slash == path)
-    snprintf(out, size, "/");
-  else
-    snprintf(out, size, "%.*s", static_cast<int>(slash - path), path);
-}
-
 // mkdir -p without a shell; the modes are those of mkdir (0777 less umask).
 int makeDirs(const char *dir) {
   char buf[PATH_BUF];
@@ -163,8 +147,7 @@ bool prefixMatches(const char *buf, const char *key, int p) {
 void keepStatus(int fd, const char *current) {
   struct stat st;
   if (stat(current, &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
-  fchmod(fd, st.st_mode & 07777);
+  TakeOverFileStatus(fd, st);
 }
 
 // Flushes and closes a stream written by an update; 1 when every byte got out.
@@ -175,20 +158,6 @@ int closeWritten(FILE *f) {
 }
 
 void reportWriteError(const char *name) { fprintf(stderr, "ERROR: Can't write to %s", name); }
-
-// Ends an update: closes the new file and, when everything was written,
-// moves it over the current one. Returns result, or 0 after a failure.
-int finishUpdate(const char *name, FILE *out, int result) {
-  if (!closeWritten(out) && result) {
-    reportWriteError(name);
-    result = 0;
-  }
-  if (result && !RenameDataBase(name, "tdb_new", "tdb")) {
-    reportWriteError(name);
-    result = 0;
-  }
-  return result;
-}
 
 // True when the stream holds a headered file ("TTDBA" first). The plain
 // operations read and write legacy records only: rewriting a headered file
@@ -227,15 +196,15 @@ struct RecordBuffer : MemHolder {
 // for the walk; both are released at the end of the scope.
 class RecordReader {
  public:
-  explicit RecordReader(const char *name) : in_{openCurrentFile(name, "rb", 0, &fault_)} {}
-  bool ok() const { return in_.f != nullptr && rb_.buf() != nullptr; }
+  explicit RecordReader(const char *name) : in_(openCurrentFile(name, "rb", 0, &fault_)) {}
+  bool ok() const { return in_.get() != nullptr && rb_.buf() != nullptr; }
   // Reads the next record into buf(); 0 at the end or at a damaged record.
-  int next() { return GetData(in_.f, rb_.buf()); }
+  int next() { return GetData(in_.get(), rb_.buf()); }
   char *buf() const { return rb_.buf(); }
 
  private:
   int fault_ = DBM_FAULT_NONE;
-  StreamCloser in_;
+  FileHandle in_;
   RecordBuffer rb_;
 };
 
@@ -297,7 +266,7 @@ FILE *OpenNewDataBase(const char *name) {
     return nullptr;
   }
   lastNewFile.valid = false;
-  dirOf(path, dir, sizeof dir);
+  PathDir(path, dir, sizeof dir);
   makeDirs(dir);
   int fd = -1;
   for (int attempt = 1; attempt <= DbmOpenAttempts; ++attempt) {
@@ -332,20 +301,34 @@ int RenameDataBase(const char *name, const char *fromExt, const char *toExt) {
   char from[PATH_BUF], to[PATH_BUF], dir[PATH_BUF];
   if (!buildDbPath(from, sizeof from, name, fromExt) || !buildDbPath(to, sizeof to, name, toExt))
     return 0;
-  FdCloser src{open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+  FdHandle src(open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (src.fd < 0 || fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (src.get() < 0 || fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   // Another writer replaced our new file: its move is not ours to make.
   if (lastNewFile.valid && strcmp(lastNewFile.path, from) == 0 &&
       (lastNewFile.dev != st.st_dev || lastNewFile.ino != st.st_ino))
     return 0;
-  if (fsync(src.fd) != 0) return 0;
+  if (fsync(src.get()) != 0) return 0;
   if (rename(from, to) != 0) return 0;
   lastNewFile.valid = false;
-  dirOf(to, dir, sizeof dir);
-  FdCloser d{open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  if (d.fd >= 0) fsync(d.fd);
+  PathDir(to, dir, sizeof dir);
+  FdHandle d(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d) fsync(d.get());
   return 1;
+}
+
+int DbmUpdate::commit(int result) {
+  FILE *out = out_;
+  out_ = nullptr;
+  if (out != nullptr && !closeWritten(out) && result) {
+    reportWriteError(name_);
+    result = 0;
+  }
+  if (result && !RenameDataBase(name_, "tdb_new", "tdb")) {
+    reportWriteError(name_);
+    result = 0;
+  }
+  return result;
 }
 
 // --------------------------------------------------------- record I/O --
@@ -406,12 +389,13 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
   DbmEnsureDbDir();
   FILE *cur = nullptr;
   if (!openForUpdate(name, &cur)) return 0;
-  StreamCloser curCloser{cur};
+  FileHandle curCloser(cur);
   if (cur && isHeaderedFile(cur)) {
     reportWriteError(name);
     return 0;
   }
-  FILE *out = OpenNewDataBase(name);
+  DbmUpdate update(name);
+  FILE *out = update.file();
   if (!out) return 0;
   int result = 1;
   if (cur) result = PurgeRecord(name, cur, out, key, 0);
@@ -430,7 +414,7 @@ int DbmPutRecord(const char *name, const char *key, const void *value, int len) 
       result = 0;
     }
   }
-  return finishUpdate(name, out, result);
+  return update.commit(result);
 }
 
 namespace {
@@ -441,15 +425,14 @@ int deleteMatching(const char *name, const char *key, int prefixLen) {
   FILE *cur = nullptr;
   if (!openForUpdate(name, &cur)) return 0;
   if (!cur) return -1;
-  StreamCloser curCloser{cur};
+  FileHandle curCloser(cur);
   if (isHeaderedFile(cur)) {
     reportWriteError(name);
     return 0;
   }
-  FILE *out = OpenNewDataBase(name);
-  if (!out) return -1;
-  int result = PurgeRecord(name, cur, out, key, prefixLen);
-  return finishUpdate(name, out, result);
+  DbmUpdate update(name);
+  if (!update.file()) return -1;
+  return update.commit(PurgeRecord(name, cur, update.file(), key, prefixLen));
 }
 
 }  // namespace
@@ -509,7 +492,7 @@ char *DbmGetRecordList(const char *name, const char *sep, const char *close) {
   RecordReader reader(name);
   if (!reader.ok()) return nullptr;
   char *buf = reader.buf();
-  TextBuilder text;
+  TextBuf text(TextBuf::OnFail::Null);
   bool seen = false;
   while (reader.next()) {
     seen = true;
@@ -533,7 +516,7 @@ void DumpDbm(const char *name) {
     return;
   }
   fd.release();
-  StreamCloser closer{in};
+  FileHandle closer(in);
   RecordBuffer rb;
   char *buf = rb.buf();
   if (!buf) return;
@@ -554,7 +537,7 @@ char *DbmGetDbList(int flag) {
   size_t size = strlen(listing.str()) + 1;
   MemHolder token(GetMem(size));
   if (!token.get()) return nullptr;
-  TextBuilder text;
+  TextBuf text(TextBuf::OnFail::Null);
   bool any = false;
   const char *cursor = nullptr;
   for (const char *t = GetTokenD(listing.str(), " ", &cursor, token.str()); t;
@@ -586,31 +569,35 @@ DbmLink *DbmGetDbLinkList(const char *name, const char *substr) {
   RecordReader reader(name);
   if (!reader.ok()) return nullptr;
   char *buf = reader.buf();
-  DbmLink *first = nullptr, *last = nullptr;
+  DbmLinkList links;
   size_t subLen = strlen(substr);
   while (reader.next()) {
     int k = recKeyLen(buf);
     size_t keyText = strnlen(recKey(buf), static_cast<size_t>(k));
     if (subLen && !memmem(recKey(buf), keyText, substr, subLen)) continue;
     int payload = recLen(buf) - 2;
-    auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
     char *copy = static_cast<char *>(GetMem(static_cast<size_t>(payload) + 1));
-    if (!node || !copy) {
-      PutMem(node);
-      PutMem(copy);
-      continue;
-    }
+    if (!copy) continue;
     memcpy(copy, recKey(buf), static_cast<size_t>(payload));
-    node->pKey = copy;
-    node->pValue = copy + k;
-    node->iValueLen = payload - k;
-    if (last)
-      last->pNext = node;
-    else
-      first = node;
-    last = node;
+    links.add(copy, k, payload);
   }
-  return first;
+  return links.take();
+}
+
+void DbmLinkList::add(char *copy, int keyLen, int payload) {
+  auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
+  if (!node) {
+    PutMem(copy);
+    return;
+  }
+  node->pKey = copy;
+  node->pValue = copy + keyLen;
+  node->iValueLen = payload - keyLen;
+  if (last_)
+    last_->pNext = node;
+  else
+    first_ = node;
+  last_ = node;
 }
 
 void DbmFreeDbLinkList(DbmLink *first) {

@@ -16,7 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "DbmScope.h"
 #include "Handles.h"
 #include "MemMgr.h"
 #include "utils.h"
@@ -25,7 +24,6 @@ char *pMem = nullptr;
 
 namespace {
 
-using dbm_detail::TextBuilder;
 
 constexpr int PATH_BUF = 4096;
 constexpr int MAX_KEY_TEXT = DBT_KEY_BUF_SIZE - 1;
@@ -119,7 +117,7 @@ char *recordList(DbTHandle *h, const char *prefixes, const char *sep, const char
   refresh(h);
   MemHolder keyBuf(GetMem(DBM_REC_BUF_SIZE));
   if (!keyBuf.get()) return nullptr;
-  TextBuilder text;
+  TextBuf text(TextBuf::OnFail::Null);
   bool seen = false;
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
@@ -429,17 +427,17 @@ int DbmTArchiveDb(DbTHandle *h) {
   if (!h || !DbTWritable(h)) return 0;
   if (h->type != DBT_TYPE_LEGACY && h->pImage && h->length >= DBM_HEADER_SIZE) UpdateHeader(h);
   DbmEnsureDbDir();
-  FILE *out = OpenNewDataBase(h->pName);
-  if (!out) return 0;
+  DbmUpdate update(h->pName);
+  if (!update.file()) return 0;
   // An empty legacy image is written as an empty file: the database then
   // holds no record, which is the truth.
   size_t n = h->pImage ? static_cast<size_t>(h->length) : 0;
-  int ok = n == 0 || fwrite(h->pImage, 1, n, out) == n;
-  if (fflush(out) != 0 || ferror(out)) ok = 0;
-  if (fclose(out) != 0) ok = 0;
-  if (ok && !RenameDataBase(h->pName, "tdb_new", "tdb")) ok = 0;
-  if (!ok) fprintf(stderr, "ERROR: Can't write to %s", h->pName);
-  return ok;
+  const int ok = n == 0 || fwrite(h->pImage, 1, n, update.file()) == n;
+  if (!ok) {
+    fprintf(stderr, "ERROR: Can't write to %s", h->pName);
+    return 0;
+  }
+  return update.commit(1);
 }
 
 int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len) {
@@ -549,7 +547,7 @@ int DbmTCopyRecord(DbTHandle *h, const char *srcKey, const char *dstKey) {
 DbmLink *DbmTGetDbLinkList(DbTHandle *h, const char *substr) {
   if (!h || !substr) return nullptr;
   refresh(h);
-  DbmLink *first = nullptr, *last = nullptr;
+  DbmLinkList links;
   size_t subLen = strlen(substr);
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
@@ -563,22 +561,13 @@ DbmLink *DbmTGetDbLinkList(DbTHandle *h, const char *substr) {
       DbmTGetData(h, copy + e.keyLen, payload - e.keyLen);
     }
     size_t keyText = strnlen(copy, e.keyLen);
-    auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
-    if (!node || (subLen && !memmem(copy, keyText, substr, subLen))) {
-      PutMem(node);
+    if (subLen && !memmem(copy, keyText, substr, subLen)) {
       PutMem(copy);
       continue;
     }
-    node->pKey = copy;
-    node->pValue = copy + e.keyLen;
-    node->iValueLen = payload - e.keyLen;
-    if (last)
-      last->pNext = node;
-    else
-      first = node;
-    last = node;
+    links.add(copy, static_cast<int>(e.keyLen), payload);
   }
-  return first;
+  return links.take();
 }
 
 char *DbmTGetRecordList(DbTHandle *h, const char *sep, const char *close) {

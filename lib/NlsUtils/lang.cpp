@@ -11,25 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Handles.h"
 #include "MemMgr.h"
 
 namespace {
 
 constexpr int LANG_SIZE = 256;
-
-// Appends to a bounded buffer; what does not fit is dropped.
-struct Builder {
-  char *buf;
-  size_t cap;
-  size_t used = 0;
-  void add(const char *s, size_t n) {
-    if (n > cap - used) n = cap - used;
-    memcpy(buf + used, s, n);
-    used += n;
-    buf[used] = '\0';
-  }
-  void add(const char *s) { add(s, strlen(s)); }
-};
 
 bool isWordEnd(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -89,8 +76,7 @@ char *ParseTransFile(const char *name) {
   if (t == nullptr || *t == '\0') return nullptr;
 
   char out[NLS_TRANS_SIZE];
-  out[0] = '\0';
-  Builder b{out, sizeof out - 1};
+  BoundedBuf b(out);
   bool prevDefault = false;
   size_t i = 0;
   size_t n = strlen(t);
@@ -102,11 +88,11 @@ char *ParseTransFile(const char *name) {
       i += end;
       // A comment after the words of a line still ends that line; without
       // the line end the next line's names would count for this language.
-      if (t[i] == '\n' && b.used > 0 && out[b.used - 1] != '\n') b.add("\n");
+      if (t[i] == '\n' && b.size() > 0 && out[b.size() - 1] != '\n') b.append("\n");
     } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
       i++;
     } else if (c == '=') {
-      b.add("= ");
+      b.append("= ");
       i++;
     } else {
       size_t start = i;
@@ -114,8 +100,8 @@ char *ParseTransFile(const char *name) {
       size_t len = i - start;
       bool atEnd = i >= n;
       char term = atEnd ? '\0' : t[i++];
-      b.add(t + start, len);
-      b.add(term == '\n' || prevDefault ? " \n" : " ");
+      b.append(t + start, len);
+      b.append(term == '\n' || prevDefault ? " \n" : " ");
       prevDefault = len == 7 && strncmp(t + start, "Default", 7) == 0;
       if (atEnd) break;
     }

@@ -2,18 +2,17 @@
 // through a pipe and its output lines are kept (all, or those holding a
 // filter text); the process table, free disk space and directory usage are
 // read from ps, df and du. Capture runs write no log, print no progress and
-// never stop the run on a failed command. Also here: the directory listings
-// that the command resolution and the file queries use.
+// never stop the run on a failed command.
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <strings.h>
 #include <unistd.h>
 
+#include "Handles.h"
 #include "MemMgr.h"
 #include "SysCmd.h"
 
@@ -22,49 +21,6 @@ namespace {
 constexpr size_t kCmdSize = 4096;
 constexpr char kWordDelims[] = " \t\r\n";
 
-struct PipeCloser {
-  void operator()(FILE *f) const { pclose(f); }
-};
-struct DirCloser {
-  void operator()(DIR *d) const { closedir(d); }
-};
-
-// A growing string in memory of the block manager; take() hands it over.
-class StrBuilder {
- public:
-  StrBuilder() = default;
-  StrBuilder(const StrBuilder &) = delete;
-  StrBuilder &operator=(const StrBuilder &) = delete;
-  ~StrBuilder() { PutMem(buf_); }
-
-  void append(const char *text, size_t n) {
-    if (len_ + n + 1 > cap_) {
-      size_t cap = cap_ != 0 ? cap_ : 256;
-      while (len_ + n + 1 > cap) cap *= 2;
-      char *grown = static_cast<char *>(AdjustMem(buf_, cap));
-      if (grown == nullptr) SysError("%s", OutOfMem);
-      buf_ = grown;
-      cap_ = cap;
-    }
-    memcpy(buf_ + len_, text, n);
-    len_ += n;
-    buf_[len_] = '\0';
-  }
-  void append(const char *text) { append(text, strlen(text)); }
-  size_t size() const { return len_; }
-  char *take() {
-    char *p = buf_;
-    buf_ = nullptr;
-    len_ = cap_ = 0;
-    return p;
-  }
-
- private:
-  char *buf_ = nullptr;
-  size_t len_ = 0;
-  size_t cap_ = 0;
-};
-
 // The command line of a capture run, or false when it does not fit.
 bool buildCaptureLine(int index, char *line, size_t size, const char *fmt, va_list ap) {
   if (index == INT_MIN) index = SYSCMD_ROWS;
@@ -72,13 +28,7 @@ bool buildCaptureLine(int index, char *line, size_t size, const char *fmt, va_li
   if (index >= SYSCMD_ROWS - 1) return false;
   size_t len = 0;
   if (index >= 2) {
-    SysCmdEntry &row = ComList[index];
-    if (flInitSysCmd && row.pPath == nullptr) FillCmdPath(index);
-    if (row.pPath == nullptr) {
-      fflush(stdout);
-      fprintf(stderr, "ERROR: unable to locate system command '%s'\n", row.pCmd);
-      exit_app(0);
-    }
+    const SysCmdEntry &row = ResolveSysCmd(index);
     const int n = snprintf(line, size, "%s/%s %s ", row.pPath, row.pCmd, row.pFlags);
     if (n < 0 || static_cast<size_t>(n) >= size) return false;
     len = static_cast<size_t>(n);
@@ -94,7 +44,7 @@ bool captureLines(int index, const char *filter, const char *fmt, va_list ap, Ke
   char line[kCmdSize];
   if (!buildCaptureLine(index, line, sizeof line, fmt, ap)) return false;
   fflush(stdout);
-  std::unique_ptr<FILE, PipeCloser> pipe(popen(line, "r"));
+  PipeHandle pipe(popen(line, "r"));
   if (!pipe) return false;
   char buf[kCmdSize];
   while (fgets(buf, sizeof buf, pipe.get()) != nullptr) {
@@ -121,45 +71,6 @@ bool wordAt(const char *line, int column, char *word, size_t size) {
   return false;
 }
 
-// A path as one single-quoted shell word, so that blanks and shell
-// characters in it reach the command unchanged. False when it does not fit.
-bool quoteWord(const char *text, char *out, size_t size) {
-  size_t len = 0;
-  auto put = [&](const char *s) {
-    const size_t n = strlen(s);
-    if (len + n >= size) return false;
-    memcpy(out + len, s, n);
-    len += n;
-    return true;
-  };
-  if (!put("'")) return false;
-  for (const char *p = text; *p != '\0'; ++p) {
-    char one[2] = {*p, '\0'};
-    if (!put(*p == '\'' ? "'\\''" : one)) return false;
-  }
-  if (!put("'")) return false;
-  out[len] = '\0';
-  return true;
-}
-
-bool listDir(const char *dir, const char *ext, StrBuilder &out) {
-  std::unique_ptr<DIR, DirCloser> d(opendir(dir));
-  if (!d) return false;
-  out.append(" ");
-  for (char *name = ReadDir(d.get()); name != nullptr; name = ReadDir(d.get())) {
-    if (ext != nullptr) {
-      if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-      if (*ext != '\0') {
-        const char *dot = strrchr(name, '.');
-        if (dot == nullptr || strcmp(dot + 1, ext) != 0) continue;
-      }
-    }
-    out.append(name);
-    out.append(" ");
-  }
-  return true;
-}
-
 }  // namespace
 
 CmdResponse *GetCmdResponse(int index, const char *filter, const char *fmt, ...) {
@@ -181,7 +92,7 @@ CmdResponse *GetCmdResponse(int index, const char *filter, const char *fmt, ...)
 }
 
 char *GetCmdResponseStr(int index, const char *filter, const char *fmt, ...) {
-  StrBuilder out;
+  TextBuf out;
   va_list ap;
   va_start(ap, fmt);
   captureLines(index, filter, fmt, ap, [&out](const char *text, size_t len) {
@@ -203,7 +114,7 @@ void FreeResponseList(CmdResponse *list) {
 char *GetSysPsIdList(const char *name) {
   if (name == nullptr || *name == '\0') return nullptr;
   CmdResponse *lines = GetCmdResponse(CMD_PS, name, "%s", "");
-  StrBuilder ids;
+  TextBuf ids;
   char word[kCmdSize];
   char pid[kCmdSize];
   for (CmdResponse *r = lines; r != nullptr; r = r->pNext) {
@@ -221,7 +132,7 @@ char *GetSysPsIdList(const char *name) {
 
 char *CheckProcTableForExecs(const char *list) {
   if (list == nullptr) return nullptr;
-  StrBuilder report;
+  TextBuf report;
   const char *p = list;
   while (true) {
     const size_t len = strcspn(p, ",");
@@ -270,7 +181,7 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
   info->dAvail = 0;
   info->szLine[0] = '\0';
   char word[kCmdSize];
-  if (path == nullptr || !quoteWord(path, word, sizeof word)) return 0;
+  if (path == nullptr || !QuoteShellWord(word, sizeof word, path)) return 0;
   CmdResponse *lines = GetCmdResponse(CMD_DF, nullptr, "%s", word);
   int found = 0;
   int column = -1;
@@ -295,7 +206,7 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
 
 double DUPath(const char *path) {
   char word[kCmdSize];
-  if (path == nullptr || !quoteWord(path, word, sizeof word)) return 0;
+  if (path == nullptr || !QuoteShellWord(word, sizeof word, path)) return 0;
   CmdResponse *lines = GetCmdResponse(CMD_DU, nullptr, "%s", word);
   const double used = lines != nullptr ? strtod(lines->pLine, nullptr) : 0;
   FreeResponseList(lines);
@@ -325,22 +236,3 @@ int AvailSpace(const char *dir, const char *name, double needed) {
 }
 
 void SysGetSubnetMask() {}
-
-char *ReadDir(DIR *dir) {
-  if (dir == nullptr) return nullptr;
-  struct dirent *entry = readdir(dir);
-  return entry != nullptr ? entry->d_name : nullptr;
-}
-
-char *GetDirFileList(const char *dir) {
-  StrBuilder out;
-  if (dir == nullptr || !listDir(dir, nullptr, out)) return nullptr;
-  return out.take();
-}
-
-char *SearchDirFileList(const char *dir, const char *ext) {
-  StrBuilder out;
-  if (dir == nullptr || !listDir(dir, ext != nullptr ? ext : "", out)) return nullptr;
-  if (out.size() <= 1) return nullptr;
-  return out.take();
-}

@@ -22,35 +22,6 @@ namespace {
 constexpr size_t kCmdSize = 4096;
 constexpr int kPsChecks = 11;   // the first check and ten more, one second apart
 
-// A bounded command text; remembers whether anything did not fit.
-class CmdText {
- public:
-  void add(const char *fmt, ...) TARNU_PRINTF(2, 3) {
-    va_list ap;
-    va_start(ap, fmt);
-    addV(fmt, ap);
-    va_end(ap);
-  }
-  void addV(const char *fmt, va_list ap) TARNU_PRINTF(2, 0) {
-    if (cut_) return;
-    const int n = vsnprintf(buf_ + len_, kCmdSize - len_, fmt, ap);
-    if (n < 0 || static_cast<size_t>(n) >= kCmdSize - len_) {
-      cut_ = true;
-      buf_[len_] = '\0';
-      return;
-    }
-    len_ += static_cast<size_t>(n);
-  }
-  const char *str() const { return buf_; }
-  size_t length() const { return len_; }
-  bool cut() const { return cut_; }
-
- private:
-  char buf_[kCmdSize] = {};
-  size_t len_ = 0;
-  bool cut_ = false;
-};
-
 [[noreturn]] void stopUnresolved(const char *name) {
   fflush(stdout);
   fprintf(stderr, "ERROR: unable to locate system command '%s'\n", name);
@@ -124,39 +95,34 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
     stopUnresolved(number);
   }
   const bool table = index >= 2;
-  if (flInitSysCmd) {
-    if (table && ComList[index].pPath == nullptr) FillCmdPath(index);
-    if (ComList[CMD_SH].pPath == nullptr) FillCmdPath(CMD_SH);
-  }
 
-  CmdText cmd;
+  char text[kCmdSize];
+  BoundedBuf cmd(text);
   if (table) {
-    const SysCmdEntry &row = ComList[index];
-    if (row.pPath == nullptr) stopUnresolved(row.pCmd);
-    const SysCmdEntry &sh = ComList[CMD_SH];
-    if (sh.pPath == nullptr) stopUnresolved(sh.pCmd);
-    cmd.add("%s/%s -c \"%s/%s %s ", sh.pPath, sh.pCmd, row.pPath, row.pCmd, row.pFlags);
+    const SysCmdEntry &row = ResolveSysCmd(index);
+    const SysCmdEntry &sh = ResolveSysCmd(CMD_SH);
+    cmd.appendf("%s/%s -c \"%s/%s %s ", sh.pPath, sh.pCmd, row.pPath, row.pCmd, row.pFlags);
   }
-  cmd.addV(fmt, ap);
+  cmd.appendV(fmt, ap);
 
   // The whole text is built before anything is shown, so that a command
   // that does not fit leaves neither a dot nor a log line behind.
   const bool logging = mode == 1 || mode == 2;
-  const size_t logged = cmd.length();   // the log shows the text up to here
+  const size_t logged = cmd.size();   // the log shows the text up to here
   // The output reaches the log only through a descriptor opened and checked
   // here: a redirection by name would let the shell follow whatever has been
   // planted at the log's place in /tmp.
   FdHandle logFd;
   if (!logging) {
-    cmd.add(" 1>/dev/null 2>/dev/null");
+    cmd.appendf(" 1>/dev/null 2>/dev/null");
   } else if (progress) {
     if (flUseLog && my_name != nullptr) logFd.reset(OpenShellLog(nullptr));
     if (logFd)
-      cmd.add(" 1>&%d 2>&%d", logFd.get(), logFd.get());
+      cmd.appendf(" 1>&%d 2>&%d", logFd.get(), logFd.get());
     else
-      cmd.add(" 1>>/dev/null 2>>/dev/null");
+      cmd.appendf(" 1>>/dev/null 2>>/dev/null");
   }
-  if (table) cmd.add("\"");
+  if (table) cmd.appendf("\"");
 
   if (cmd.cut()) {
     // Never run a command cut short: "rm -rf /a/b" cut to "rm -rf /a" names
@@ -179,6 +145,13 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
   if (status != 0) reportFailure(mode, what, cmd.str(), logged);
   if (table) settle(index);
   return status;
+}
+
+const SysCmdEntry &ResolveSysCmd(int index) {
+  SysCmdEntry &row = ComList[index];
+  if (flInitSysCmd && row.pPath == nullptr) FillCmdPath(index);
+  if (row.pPath == nullptr) stopUnresolved(row.pCmd);
+  return row;
 }
 
 void RequireSysCmds(const int *rows, size_t count) {

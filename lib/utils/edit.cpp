@@ -41,16 +41,7 @@ char FnOut[NAME_SIZE];             // its temporary output
 // link or a foreign file can be planted under the name we are about to write.
 bool dirWritableByOthers(const char *path) {
   char dir[4096];
-  if (!CopyStr(dir, sizeof dir, path)) return false;
-  char *slash = strrchr(dir, '/');
-  if (slash == nullptr) {
-    dir[0] = '.';
-    dir[1] = '\0';
-  } else if (slash == dir) {
-    dir[1] = '\0';
-  } else {
-    *slash = '\0';
-  }
+  if (!PathDir(path, dir, sizeof dir)) return false;
   struct stat st;
   return stat(dir, &st) == 0 && (st.st_mode & S_IWOTH) != 0;
 }
@@ -83,38 +74,6 @@ FILE *openEditInput(const char *path, struct stat *st) {
   return f;
 }
 
-// Gives the new copy the owner, group and mode of the file it replaces
-// (the owner only where we may give it away), before anything is written
-// into it.
-void takeOverStatus(FILE *out, const struct stat &st) {
-  int fd = fileno(out);
-  // Without the right to give the copy away it stays ours; the mode is
-  // applied afterwards, as a change of owner clears the set-id bits.
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
-  fchmod(fd, st.st_mode & 07777);
-}
-
-// Writes "'text'" into dst for the shell, each ' as '\''; 0 when it does not fit.
-int quoteForShell(char *dst, size_t size, const char *text) {
-  size_t n = 0;
-  auto put = [&](char c) {
-    if (n + 1 >= size) return false;
-    dst[n++] = c;
-    return true;
-  };
-  if (!put('\'')) return 0;
-  for (const char *p = text; *p != '\0'; ++p) {
-    if (*p == '\'') {
-      if (!put('\'') || !put('\\') || !put('\'') || !put('\'')) return 0;
-    } else if (!put(*p)) {
-      return 0;
-    }
-  }
-  if (!put('\'')) return 0;
-  dst[n] = '\0';
-  return 1;
-}
-
 // Closes a stream that was written; false when any write or the close
 // failed (a full disk, a size limit), so the text is incomplete.
 bool closeWritten(FILE *out) {
@@ -128,7 +87,7 @@ bool closeWritten(FILE *out) {
 int moveOver(const char *tmp, const char *file, char *cmd, size_t size) {
   char qFile[4 * NAME_SIZE + 3];
   char qTmp[4 * NAME_SIZE + 3];
-  if (!quoteForShell(qFile, sizeof qFile, file) || !quoteForShell(qTmp, sizeof qTmp, tmp)) return -1;
+  if (!QuoteShellWord(qFile, sizeof qFile, file) || !QuoteShellWord(qTmp, sizeof qTmp, tmp)) return -1;
   int n = snprintf(cmd, size, "rm -f %s", qFile);
   if (n < 0 || static_cast<size_t>(n) >= size) return -1;
   (void)!system(cmd);
@@ -162,7 +121,7 @@ int editFile(const char *base, const char *ext, Edit edit) {
     struct stat st;
     FileHandle in(openEditInput(path, &st));
     FileHandle out(OpenFile(nullptr, tmp, "wt", 2));
-    takeOverStatus(out.get(), st);
+    TakeOverFileStatus(fileno(out.get()), st);
     char piece[PIECE_SIZE];
     while (fgets(piece, PIECE_READ, in.get()) != nullptr) edit(piece, out.get());
     bool readFailed = ferror(in.get()) != 0;

@@ -1,5 +1,5 @@
-// File queries, the input-file reader and file creation. Existence is
-// decided from directory listings; files and directories are created, moved
+// Directory listings, file queries, the input-file reader and file
+// creation. Existence is decided from directory listings; files and directories are created, moved
 // and removed through the command table so that every change is logged.
 #include <cctype>
 #include <cerrno>
@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "Handles.h"
 #include "MemMgr.h"
-#include "SysCmd.h"
+#include "upcalls.h"
 #include "utils.h"
 
 char InputFileName[256];
@@ -23,16 +23,6 @@ int SavedFileSize = 0;
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *f) const { if (f != nullptr) fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-struct PipeCloser {
-  void operator()(FILE *f) const { if (f != nullptr) pclose(f); }
-};
-using PipePtr = std::unique_ptr<FILE, PipeCloser>;
-
 // Formats into buf; 0 when the text does not fit (nothing is then to be
 // done with the cut text).
 int formatPath(char *buf, size_t size, const char *fmt, ...) TARNU_PRINTF(3, 4);
@@ -42,16 +32,6 @@ int formatPath(char *buf, size_t size, const char *fmt, ...) {
   int n = vsnprintf(buf, size, fmt, ap);
   va_end(ap);
   return n >= 0 && static_cast<size_t>(n) < size;
-}
-
-// A word that goes into a command line of the command table (inside the
-// double-quoted "sh -c" argument) may hold only characters that neither
-// shell acts on: letters, digits and "._-/+,:@%=".
-bool isShellSafe(const char *word) {
-  for (const char *p = word; *p != '\0'; ++p) {
-    if (!isalnum(static_cast<unsigned char>(*p)) && strchr("._-/+,:@%=", *p) == nullptr) return false;
-  }
-  return true;
 }
 
 // Refuses a change whose word is too long or unsafe for the shell: warns and
@@ -77,16 +57,51 @@ int splitPath(const char *path, char *dir, size_t dirSize, char *name, size_t na
     memcpy(name, path + begin, end - begin);
     name[end - begin] = '\0';
   }
-  const char *slash = strrchr(path, '/');
-  if (slash == nullptr) return CopyStr(dir, dirSize, ".");
-  size_t len = (slash == path) ? 1 : static_cast<size_t>(slash - path);
-  if (len >= dirSize) return 0;
-  memcpy(dir, path, len);
-  dir[len] = '\0';
-  return 1;
+  return PathDir(path, dir, dirSize);
+}
+
+// Appends " name" for each entry of dir (only those with the extension
+// when ext is given, see SearchDirFileList) and a closing blank.
+bool listDir(const char *dir, const char *ext, TextBuf &out) {
+  DirHandle d(opendir(dir));
+  if (!d) return false;
+  out.append(" ");
+  for (char *name = ReadDir(d.get()); name != nullptr; name = ReadDir(d.get())) {
+    if (ext != nullptr) {
+      if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+      if (*ext != '\0') {
+        const char *dot = strrchr(name, '.');
+        if (dot == nullptr || strcmp(dot + 1, ext) != 0) continue;
+      }
+    }
+    out.append(name);
+    out.append(" ");
+  }
+  return true;
 }
 
 }  // namespace
+
+// --------------------------------------------------------------- listings --
+
+char *ReadDir(DIR *dir) {
+  if (dir == nullptr) return nullptr;
+  struct dirent *entry = readdir(dir);
+  return entry != nullptr ? entry->d_name : nullptr;
+}
+
+char *GetDirFileList(const char *dir) {
+  TextBuf out;
+  if (dir == nullptr || !listDir(dir, nullptr, out)) return nullptr;
+  return out.take();
+}
+
+char *SearchDirFileList(const char *dir, const char *ext) {
+  TextBuf out;
+  if (dir == nullptr || !listDir(dir, ext != nullptr ? ext : "", out)) return nullptr;
+  if (out.size() <= 1) return nullptr;
+  return out.take();
+}
 
 // 1 when the entry exists in the directory's listing (a dangling link
 // counts); the name may hold a slash, a null directory makes the name the
@@ -160,7 +175,7 @@ int GetFileType(const char *path) {
 // with its newline, in a static buffer; null when none or unopenable.
 char *FileSearch(const char *path, const char *pattern, int errMode) {
   static char found[512];
-  FilePtr f(OpenFile(nullptr, path, "rt", errMode));
+  FileHandle f(OpenFile(nullptr, path, "rt", errMode));
   if (!f) return nullptr;
   while (fgets(found, 511, f.get()) != nullptr) {
     if (pattern == nullptr || strstr(found, pattern) != nullptr) return found;
@@ -282,13 +297,30 @@ int OpenCheckedFile(const char *path, int flags, unsigned mode, int own) {
   return fd.release();
 }
 
+void TakeOverFileStatus(int fd, const struct stat &st) {
+  // Without the right to give the copy away it stays ours; the mode is
+  // applied afterwards, as a change of owner clears the set-id bits.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+  fchmod(fd, st.st_mode & 07777);
+}
+
+int PathDir(const char *path, char *out, size_t size) {
+  const char *slash = strrchr(path, '/');
+  if (slash == nullptr) return CopyStr(out, size, ".");
+  size_t len = (slash == path) ? 1 : static_cast<size_t>(slash - path);
+  if (len >= size) return 0;
+  memcpy(out, path, len);
+  out[len] = '\0';
+  return 1;
+}
+
 // ------------------------------------------------------- whole-file reads --
 
 // At most 4095 bytes of the file in LineBuf, terminated; a read error reads
 // nothing. LineBuf is empty when the file cannot be opened.
 int GetFileContent(const char *path, const char *name) {
   if (path == nullptr) return 0;
-  FilePtr f;
+  FileHandle f;
   if (name != nullptr) {
     if (!formatPath(LineBuf, sizeof LineBuf, "%s/%s", path, name)) {
       LineBuf[0] = '\0';
@@ -315,7 +347,7 @@ int GetFileContentR(const char *path, const char *name, char *buf, int size) {
   int fits = (name != nullptr) ? formatPath(full, sizeof full, "%s/%s", path, name)
                                : formatPath(full, sizeof full, "%s", path);
   if (!fits) return 0;
-  FilePtr f(fopen(full, "rb"));
+  FileHandle f(fopen(full, "rb"));
   if (!f) return 0;
   size_t n = (size > 0) ? fread(buf, 1, static_cast<size_t>(size), f.get()) : 0;
   if (ferror(f.get())) n = 0;
@@ -335,7 +367,7 @@ char *GetSavedFileContent(const char *dir, const char *name) {
   if (!fits) return nullptr;
   SavedFileSize = static_cast<int>(GetFileSize(path));
   if (SavedFileSize <= 0) return nullptr;
-  FilePtr f(fopen(path, "rb"));
+  FileHandle f(fopen(path, "rb"));
   if (!f) return nullptr;
   char *block = static_cast<char *>(GetMem(static_cast<size_t>(SavedFileSize) + 1));
   if (block == nullptr) {
@@ -359,7 +391,7 @@ int CreateFile(const char *dir, const char *name, const char *perm, const char *
                                : formatPath(target, sizeof target, "%s", dir);
   if (!fits) return refuseChange(ENAMETOOLONG, dir);
   for (const char *word : {static_cast<const char *>(target), perm, owner, group}) {
-    if (word != nullptr && !isShellSafe(word)) return refuseChange(EINVAL, word);
+    if (word != nullptr && !IsShellWord(word, ShellContext::Word)) return refuseChange(EINVAL, word);
   }
   int status = 0;
   char parent[256];
@@ -384,7 +416,7 @@ int removeEntry(const char *dir, const char *name, bool exists) {
                                : formatPath(path, sizeof path, "%s", dir);
   if (!fits) return refuseChange(ENAMETOOLONG, dir);
   if (!exists) return 0;
-  if (!isShellSafe(path)) return refuseChange(EINVAL, path);
+  if (!IsShellWord(path, ShellContext::Word)) return refuseChange(EINVAL, path);
   return SysCmd(CMD_RM_RF, 1, "%s", path);
 }
 
@@ -425,8 +457,8 @@ int RenameFile(const char *dir, const char *oldName, const char *newName) {
   if (!fits) return refuseChange(ENAMETOOLONG, dir != nullptr ? dir : oldName);
   bool exists = (dir != nullptr) ? FindFile(dir, oldName) != 0 : FindFile(nullptr, oldName) != 0;
   if (!exists) return 0;
-  if (!isShellSafe(from)) return refuseChange(EINVAL, from);
-  if (!isShellSafe(to)) return refuseChange(EINVAL, to);
+  if (!IsShellWord(from, ShellContext::Word)) return refuseChange(EINVAL, from);
+  if (!IsShellWord(to, ShellContext::Word)) return refuseChange(EINVAL, to);
   return SysCmd(-CMD_MV, 1, "%s %s", from, to);
 }
 
@@ -441,7 +473,7 @@ char *GetUserName() {
   }
   MemHolder cmd(GetCmd(CMD_WHOAMI));
   if (cmd.get() == nullptr) return nullptr;
-  PipePtr p(popen(cmd.str(), "r"));
+  PipeHandle p(popen(cmd.str(), "r"));
   if (!p) return nullptr;
   char line[256];
   if (fgets(line, sizeof line, p.get()) == nullptr) line[0] = '\0';

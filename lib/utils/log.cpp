@@ -12,12 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Handles.h"
-#include "SysCmd.h"
+#include "upcalls.h"
 #include "utils.h"
 
 unsigned char flUseLog = 0;
@@ -28,40 +27,20 @@ namespace {
 
 unsigned char flFirstLogMsg = 1;   // the next message is the first of this run
 
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 const char *nameForReports() { return my_name != nullptr ? my_name : "setup"; }
-
-// Whether a name can stand in a shell command line as it is.
-bool isPlainWord(const char *name) {
-  if (*name == '\0' || *name == '-') return false;
-  for (const char *p = name; *p != '\0'; ++p)
-    if (!isalnum(static_cast<unsigned char>(*p)) && strchr("._+-", *p) == nullptr) return false;
-  return true;
-}
 
 // Opens the log for appending without following a link; the descriptor is
 // returned only for a regular file with one link owned by our user.
 int openLogSafely(const char *path) {
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-  int fd = open(path, kFlags);
+  constexpr int kFlags = O_WRONLY | O_APPEND;
+  int fd = OpenCheckedFile(path, kFlags, 0, 1);
   if (fd < 0 && errno == ENOENT) {
     // The table's touch did not make it (or was not at hand): create it here,
     // exclusively, with the same permissions the chmod would have given.
-    fd = open(path, kFlags | O_CREAT | O_EXCL, 0666);
+    fd = OpenCheckedFile(path, kFlags | O_CREAT | O_EXCL, 0666, 1);
     if (fd >= 0) fchmod(fd, 0666);
   }
-  if (fd < 0) return -1;
-  FdHandle holder(fd);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid())
-    return -1;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
-  return holder.release();
+  return fd;
 }
 
 // The path of the run's log, /tmp/<my_name>.log, into path; false when it
@@ -119,11 +98,11 @@ void PutLogMsgV(const char *fmt, va_list ap) {
   // and keeps the commands away from it. A name the shell would interpret,
   // or a table without touch, chmod or sh, leaves the creation to this open.
   if (!FindFile(pLogPath, name)) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = OpenCheckedFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, 1);
     if (fd >= 0) {
       fchmod(fd, 0666);
       close(fd);
-      if (isPlainWord(my_name) && TestCmd(CMD_TOUCH) && TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
+      if (*my_name != '-' && IsShellWord(my_name, ShellContext::Word) && TestCmd(CMD_TOUCH) && TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
         SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
         SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
       }
@@ -140,7 +119,7 @@ void PutLogMsgV(const char *fmt, va_list ap) {
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
     return;
   }
-  FilePtr log(fdopen(fd, "a"));
+  FileHandle log(fdopen(fd, "a"));
   if (!log) {
     close(fd);
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
@@ -200,7 +179,7 @@ void errormsg(const char *fmt, ...) {
 void exit_app(int status) { exit(status); }
 
 int CreateTextFile(const char *path, const char *mode, int perm, const char *fmt, ...) {
-  FilePtr f(fopen(path, mode));
+  FileHandle f(fopen(path, mode));
   if (!f) {
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
     return 0;

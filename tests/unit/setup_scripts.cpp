@@ -23,7 +23,7 @@
 
 #include "MemMgr.h"
 #include "SysCmd.h"
-#include "pkglist.h"
+#include "scripts.h"
 #include "setup.h"
 #include "utils.h"
 

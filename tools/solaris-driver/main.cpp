@@ -14,8 +14,8 @@
 #include <cstdlib>
 
 #include "SysCmd.h"
-#include "pkglist.h"
 #include "setup.h"
+#include "solaris.h"
 #include "utils.h"
 
 int main(int argc, char **argv) {
