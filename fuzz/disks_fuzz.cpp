@@ -11,24 +11,18 @@
 #include <string>
 #include <unistd.h>
 
-#include "SysCmd.h"
-#include "pkglist.h"
+#include "fuzz_support.h"
 #include "setup.h"
-#include "utils.h"
 
 namespace {
+
+using fuzzsupport::passesWordCheck;
+using fuzzsupport::writeBytes;
 
 std::string workArea;
 char startDir[4096];
 
-// The shell-word checker of the command layer; one place to change when it
-// moves.
-bool passesWordCheck(const char *word) { return IsPkgNameWord(word) != 0; }
-
-[[noreturn]] void fail(const char *why, const char *text) {
-  fprintf(stderr, "disks_fuzz: %s: %s\n", why, text);
-  abort();
-}
+[[noreturn]] void fail(const char *why, const char *text) { fuzzsupport::fail("disks_fuzz", why, text); }
 
 // "<sh> -c "<cat> <piece> >> <archive> 1>/dev/null 2>/dev/null"": the words
 // between the quotes other than the appending redirection.
@@ -52,33 +46,14 @@ int recordCommand(int, const char *text) {
   return 0;
 }
 
-void removeWorkArea() {
-  std::error_code ec;
-  std::filesystem::remove_all(workArea, ec);
-}
-
-void writeFile(const std::string &path, const uint8_t *data, size_t size) {
-  FILE *f = fopen(path.c_str(), "wb");
-  if (f == nullptr) abort();
-  if (size > 0 && fwrite(data, 1, size, f) != size) abort();
-  fclose(f);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/tarnu-disksfuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr || getcwd(startDir, sizeof startDir) == nullptr) abort();
-  workArea = tmpl;
-  for (const char *piece : {"pkg_tar.001", "PKG_TAR.002", "pkg_tar.$x"}) writeFile(workArea + "/" + piece, nullptr, 0);
-  atexit(removeWorkArea);
+  if (getcwd(startDir, sizeof startDir) == nullptr) abort();
+  workArea = fuzzsupport::makeScratchDir("disksfuzz");
+  for (const char *piece : {"pkg_tar.001", "PKG_TAR.002", "pkg_tar.$x"}) writeBytes(workArea + "/" + piece, nullptr, 0);
   pTarnuInstallDir = const_cast<char *>(workArea.c_str());
-  flUseLog = 0;
-  flInitSysCmd = 0;
-  static char bin[] = "/bin";
-  for (SysCmdEntry &row : ComList) row.pPath = bin;
-  pSysCmdRecorder = recordCommand;
-  if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+  fuzzsupport::recordCommands(recordCommand);
   return 0;
 }
 
@@ -88,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string path = workArea + (upper ? "/DISKS" : "/disks");
   unlink((workArea + "/disks").c_str());
   unlink((workArea + "/DISKS").c_str());
-  writeFile(path, data + 1, size - 1);
+  writeBytes(path, data + 1, size - 1);
   GetDisksData(workArea.c_str());
   if (strlen(LineBuf) >= LINEBUF_SIZE) abort();
   genZFile();

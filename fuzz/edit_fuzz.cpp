@@ -12,29 +12,19 @@
 #include <string>
 #include <unistd.h>
 
-#include "utils.h"
+#include "fuzz_support.h"
 
 namespace {
 
-std::string workDir, base, file, scratch;
+using fuzzsupport::takePart;
 
-void removeWorkDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(workDir, ec);
-}
+std::string workDir, base, file, scratch;
 
 void check(bool ok, const char *why) {
   if (!ok) {
     fprintf(stderr, "edit_fuzz: %s\n", why);
     abort();
   }
-}
-
-std::string takePart(const uint8_t *data, size_t size, size_t &pos) {
-  std::string part;
-  while (pos < size && data[pos] != 0) part.push_back(static_cast<char>(data[pos++]));
-  if (pos < size) pos++;
-  return part;
 }
 
 void readAll(unsigned char filter) {
@@ -70,13 +60,10 @@ int edit(int which, int keep, const std::string &pattern, std::string &text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/tarnu-editfuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  workDir = tmpl;
+  workDir = fuzzsupport::makeScratchDir("editfuzz");
   base = workDir + "/f";
   file = base + ".txt";
   scratch = base + ".txtout";
-  atexit(removeWorkDir);
   return 0;
 }
 
@@ -88,10 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string pattern = takePart(data, size, pos);
   std::string text = takePart(data, size, pos);
   const std::string target = which % 9 == 8 ? base : file;
-  FILE *f = fopen(target.c_str(), "wb");
-  if (f == nullptr) abort();
-  if (size > pos && fwrite(data + pos, 1, size - pos, f) != size - pos) abort();
-  fclose(f);
+  fuzzsupport::writeBytes(target, data + pos, size - pos);
 
   if (target == file) {
     readAll(1);

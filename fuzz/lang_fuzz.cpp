@@ -12,16 +12,11 @@
 #include "Dbm.h"
 #include "MemMgr.h"
 #include "NlsUtils.h"
-#include "utils.h"
+#include "fuzz_support.h"
 
 namespace {
 
 std::string toolDir;
-
-void removeToolDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(toolDir, ec);
-}
 
 void check(bool ok, const char *why) {
   if (!ok) {
@@ -33,10 +28,7 @@ void check(bool ok, const char *why) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/tarnu-langfuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  toolDir = tmpl;
-  atexit(removeToolDir);
+  toolDir = fuzzsupport::makeScratchDir("langfuzz");
   pToolPath = const_cast<char *>(toolDir.c_str());
   return 0;
 }
@@ -46,10 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t langLen = nul != nullptr ? static_cast<size_t>(nul - data) : size;
   const std::string lang(reinterpret_cast<const char *>(data), langLen);
   const size_t mapStart = nul != nullptr ? langLen + 1 : size;
-  FILE *f = fopen((toolDir + "/trans.conf").c_str(), "wb");
-  if (f == nullptr) abort();
-  if (size > mapStart && fwrite(data + mapStart, 1, size - mapStart, f) != size - mapStart) abort();
-  fclose(f);
+  fuzzsupport::writeBytes(toolDir + "/trans.conf", data + mapStart, size - mapStart);
   setenv("LANG", lang.c_str(), 1);
 
   NlsResetLanguage();

@@ -14,23 +14,13 @@
 
 #include "NlsUtils.h"
 #include "TextMenu.h"
-#include "utils.h"
+#include "fuzz_support.h"
 
 namespace {
 
+using fuzzsupport::takePart;
+
 std::string workDir;
-
-void removeWorkDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(workDir, ec);
-}
-
-std::string takePart(const uint8_t *data, size_t size, size_t &pos) {
-  std::string part;
-  while (pos < size && data[pos] != 0) part.push_back(static_cast<char>(data[pos++]));
-  if (pos < size) pos++;
-  return part;
-}
 
 std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
@@ -90,10 +80,7 @@ void load(Menus &m, const std::string &path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/tarnu-menufuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  workDir = tmpl;
-  atexit(removeWorkDir);
+  workDir = fuzzsupport::makeScratchDir("menufuzz");
   // An entry refused by a rule waits for Return, and the end of input would
   // end the process: the answer is an endless input.
   if (freopen("/dev/zero", "r", stdin) == nullptr || freopen("/dev/null", "w", stdout) == nullptr) abort();

@@ -20,23 +20,16 @@
 #include <unistd.h>
 #include <vector>
 
-#include "SysCmd.h"
-#include "pkglist.h"
+#include "fuzz_support.h"
 #include "setup.h"
-#include "utils.h"
 
 namespace {
 
+using fuzzsupport::passesWordCheck;
+
 std::string workArea, appDir, runName;
 
-// The shell-word checker of the command layer; one place to change when it
-// moves.
-bool passesWordCheck(const char *word) { return IsPkgNameWord(word) != 0; }
-
-[[noreturn]] void fail(const char *why, const char *text) {
-  fprintf(stderr, "pkglist_fuzz: %s: %s\n", why, text);
-  abort();
-}
+[[noreturn]] void fail(const char *why, const char *text) { fuzzsupport::fail("pkglist_fuzz", why, text); }
 
 std::vector<std::string> splitWords(const std::string &text) {
   std::vector<std::string> words;
@@ -98,45 +91,30 @@ void makePrivateUsrBin() {
   }
 }
 
-void removeWorkArea() {
-  std::error_code ec;
-  std::filesystem::remove_all(workArea, ec);
-  unlink(("/tmp/" + runName + ".tmp").c_str());
-}
+void removeScratchFile() { unlink(("/tmp/" + runName + ".tmp").c_str()); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   makePrivateUsrBin();
-  char tmpl[] = "/tmp/tarnu-pkgfuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  workArea = tmpl;
+  workArea = fuzzsupport::makeScratchDir("pkgfuzz");
   appDir = workArea + "/app";
   std::filesystem::create_directories(workArea + "/pkg");
   std::filesystem::create_directories(appDir + "/bin");
   for (const char *entry : {"a", "bin/b", "lib.so"}) fclose(fopen((appDir + "/" + entry).c_str(), "w"));
   fclose(fopen((workArea + "/pkg/a").c_str(), "w"));
-  atexit(removeWorkArea);
+  atexit(removeScratchFile);
 
   runName = "tarnu-pkgfuzz-" + std::to_string(getpid());
   my_name = const_cast<char *>(runName.c_str());
   pTarnuInstallDir = const_cast<char *>(workArea.c_str());
   pAppDir = const_cast<char *>(appDir.c_str());
-  flUseLog = 0;
-  flInitSysCmd = 0;
-  static char bin[] = "/bin";
-  for (SysCmdEntry &row : ComList) row.pPath = bin;
-  pSysCmdRecorder = recordCommand;
-  if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+  fuzzsupport::recordCommands(recordCommand);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string list = workArea + "/pkg/pkg.list";
-  FILE *f = fopen(list.c_str(), "wb");
-  if (f == nullptr) abort();
-  if (size > 0 && fwrite(data, 1, size, f) != size) abort();
-  fclose(f);
+  fuzzsupport::writeBytes(workArea + "/pkg/pkg.list", data, size);
   ProcessPkgList("pkg");
   return 0;
 }

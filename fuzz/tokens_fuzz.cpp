@@ -10,18 +10,11 @@
 #include <vector>
 
 #include "MemMgr.h"
-#include "utils.h"
+#include "fuzz_support.h"
 
 namespace {
 
-// The part of the input up to the next NUL byte (or its end); pos moves
-// past it.
-std::string takePart(const uint8_t *data, size_t size, size_t &pos) {
-  std::string part;
-  while (pos < size && data[pos] != 0) part.push_back(static_cast<char>(data[pos++]));
-  if (pos < size) pos++;
-  return part;
-}
+using fuzzsupport::takePart;
 
 void check(bool ok) {
   if (!ok) abort();
