@@ -58,6 +58,13 @@ char *GetCmdNoFlags(int index);
 // or the system's error text).
 int CmdStatus(int result, char *text, size_t size);
 
+// For tests only: while set, the command texts that SysCmd and the capture
+// runs would hand to the shell go to this function instead (index is the
+// row, made positive); its result is the command's status, and a capture
+// run reads no output.
+using SysCmdRecorder = int (*)(int index, const char *text);
+extern SysCmdRecorder pSysCmdRecorder;
+
 // One captured output line, allocated as one block with its text behind it.
 struct CmdResponse {
   CmdResponse *pNext;

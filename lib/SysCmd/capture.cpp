@@ -43,6 +43,10 @@ template <typename Keep>
 bool captureLines(int index, const char *filter, const char *fmt, va_list ap, Keep keep) {
   char line[kCmdSize];
   if (!buildCaptureLine(index, line, sizeof line, fmt, ap)) return false;
+  if (pSysCmdRecorder != nullptr) {
+    pSysCmdRecorder(index < 0 && index != INT_MIN ? -index : index, line);
+    return true;
+  }
   fflush(stdout);
   PipeHandle pipe(popen(line, "r"));
   if (!pipe) return false;

@@ -139,6 +139,7 @@ int SysCmdV(int index, int mode, const char *fmt, va_list ap) {
     PutLogMsg("%.*s\n", static_cast<int>(logged), cmd.str());
   }
 
+  if (pSysCmdRecorder != nullptr) return pSysCmdRecorder(index, cmd.str());
   fflush(stdout);
   char what[128];
   const int status = CmdStatus(system(cmd.str()), what, sizeof what);

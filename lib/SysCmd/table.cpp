@@ -102,6 +102,7 @@ const char SearchPaths[] = "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc";
 char *FullSearchPath = nullptr;
 unsigned char flInitSysCmd = 1;
 unsigned char flSysCmdLog = 0;
+SysCmdRecorder pSysCmdRecorder = nullptr;
 
 namespace {
 

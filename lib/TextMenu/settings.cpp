@@ -97,7 +97,14 @@ void loadLine(MenuDef *menu, const char *line) {
     memcpy(word, text, len);
     word[len] = '\0';
   }
-  switch (item.type) {
+  // The type read replaces the item's own only within the same kind of
+  // value; the value is read as the type the item will have, so that a line
+  // turning a real into an integer (or back) does not leave the other
+  // type's bits behind as its value.
+  const bool retype = got >= 1 && type != 0 && type <= static_cast<int>(MENUITEM_REAL) &&
+                      storageOf(static_cast<uint32_t>(type)) == storageOf(item.type);
+  const uint32_t newType = retype ? static_cast<uint32_t>(type) : item.type;
+  switch (newType) {
     case MENUITEM_CHOICE: {
       if (!fits) return;
       long v = strtol(word, nullptr, 10);
@@ -121,9 +128,7 @@ void loadLine(MenuDef *menu, const char *line) {
       break;
     default: return;
   }
-  if (got >= 1 && type != 0 && type <= static_cast<int>(MENUITEM_REAL) &&
-      storageOf(static_cast<uint32_t>(type)) == storageOf(item.type))
-    item.type = static_cast<uint32_t>(type);
+  item.type = newType;
 }
 
 void loadMenu(MenuDef *menu, int depth) {
