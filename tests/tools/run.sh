@@ -56,6 +56,10 @@ tools/mkdist --setup "$setup_bin" --piece-size 1 examples/package "$scratch/x"|1
 "$build/tools/tpmenu/tpmenu" --bogus x|2|err|usage: tpmenu
 "$build/tools/tphelp/tphelp" --help|0|out|usage: tphelp
 "$build/tools/tphelp/tphelp" --bogus x|2|err|usage: tphelp
+"$build/tools/solaris-driver/solaris-driver" --help|0|out|usage: solaris-driver
+"$build/tools/solaris-driver/solaris-driver" --bogus|2|err|usage: solaris-driver
+tools/check-layering --help|0|out|usage: tools/check-layering
+tools/check-layering --bogus|2|err|usage: tools/check-layering
 TABLE
 check "a failed mkdist leaves no output directory" [ ! -e "$scratch/x" ]
 

@@ -12,15 +12,24 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "SysCmd.h"
 #include "setup.h"
 #include "solaris.h"
 #include "utils.h"
 
+namespace {
+constexpr char kUsage[] = "usage: solaris-driver WORKAREA BASE PACKAGE SOURCEDIR\n";
+}  // namespace
+
 int main(int argc, char **argv) {
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc != 5) {
-    fprintf(stderr, "usage: solaris-driver WORKAREA BASE PACKAGE SOURCEDIR\n");
+    fputs(kUsage, stderr);
     return 2;
   }
   const char *inside = getenv("TARNU_SANDBOX");
