@@ -32,6 +32,8 @@ for t in "${targets[@]}"; do
   work=$scratch/$name
   mkdir -p "$work/corpus" "$work/artifacts"
   [[ -d fuzz/corpus/$name ]] && cp -r "fuzz/corpus/$name/." "$work/corpus/"
+  # The sample help seeds the help parser too, without a second copy of it.
+  [[ $name = html ]] && cp examples/help/*.htm "$work/corpus/"
   dict=()
   [[ -f fuzz/$name.dict ]] && dict=(-dict="$root/fuzz/$name.dict")
   status=0
