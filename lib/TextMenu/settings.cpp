@@ -1,7 +1,7 @@
 // The settings file of a menu: one line per value item, "index[value] type
 // state", and a block "index{" ... "}" for each submenu.
 //
-// A settings file is untrusted input: a line that names no item, a state
+// A settings file is untrusted input: a line that names no value item, a state
 // outside 0..2, a type that would change how an item keeps its value, or a
 // text longer than the item's buffer changes nothing. A file is written as
 // a new file beside the old one and moved over it only when complete.
@@ -88,6 +88,10 @@ void loadLine(MenuDef *menu, const char *line) {
   if (close == nullptr || close[1] == '\0' || close[1] == '\n') return;
   if (index < 0 || index >= countItems(menu)) return;
   TextMenuItem &item = menu->items[index];
+  // Only the value items are ever written; a line for any other item (a
+  // label, a submenu, the exit) would otherwise change its state, hiding a
+  // submenu whose values the next store then leaves out.
+  if (storageOf(item.type) == 0) return;
   int type = 0, state = -1;
   int got = sscanf(close + 1, "%i %i", &type, &state);
   if (got == 2 && state >= 0 && state <= 2) item.state = state;

@@ -190,7 +190,7 @@ TEST_F(MenuSettings, WrittenAndReadBack) {
 TEST_F(MenuSettings, DamagedLinesChangeNothing) {
   auto snapshot = [&]() {
     return std::tuple{items_[2].value, items_[2].state, std::string(reinterpret_cast<char *>(items_[3].value)),
-                      items_[3].type, items_[6].type, items_[6].value};
+                      items_[3].type, items_[6].type, items_[6].value, items_[0].state, items_[5].state};
   };
   const auto fresh = snapshot();
   const std::string lines[] = {
@@ -201,6 +201,7 @@ TEST_F(MenuSettings, DamagedLinesChangeNothing) {
       "6[7] 11 0\n",                               // a number made a text pointer
       "3[lp0] 13 0\n",                             // a text made a number
       "6[7] 99 0\n",  "garbage\n", "2[\n",
+      "0[x] 13 2\n", "5[x] 13 2\n",              // a label or a submenu keeps no value
   };
   for (const std::string &line : lines) {
     SCOPED_TRACE(line);
