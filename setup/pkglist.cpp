@@ -9,7 +9,6 @@
 // ._-/+,:@%=, or whose paths in the application directory climb out.
 #include <algorithm>
 #include <cassert>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +50,7 @@ void joinContinuedLines(char *line) {
 
 // Copies text into rec (continued lines joined when join is set, the final
 // line end dropped) and takes all its words with the tokenizer, each with
-// the tokenizer's word on whether it was cut. One block holds the word
+// the tokenizer's report of whether it was cut. One block holds the word
 // table, the copy and the decoded words.
 void takeWords(const char *text, bool join, PkgLine &rec) {
   const size_t len = strlen(text);
@@ -212,7 +211,7 @@ WordUse valueUse(int key) {
   }
 }
 
-// Why the pairs cannot be applied, or null. The value of a first key "sed"
+// Why the pairs cannot be applied, or null (a cut word first). The value of a first key "sed"
 // is the rest of the line as written, escapes and all, and goes to the shell
 // undecoded; a later "sed" takes one word. Either is free text (a sed
 // expression may hold "$" and quotes): only a double quote could break the
@@ -229,9 +228,9 @@ const char *findPairsFault(const PkgPairs &pairs) {
   return nullptr;
 }
 
-// Why the line cannot be carried out, or null. Its words are checked in
-// order as the line uses them, every "v" condition taken to hold, so the
-// command it guards is checked too.
+// Why the line cannot be carried out, or null. A cut word is named first;
+// then the words are checked in order as the line uses them, every "v"
+// condition taken to hold, so the command it guards is checked too.
 const char *findLineFault(const PkgLine &line) {
   if (line.cut) return kTooLong;
   for (int i = 0; i < std::min(line.used, 3 * line.conditions); i++)
@@ -328,11 +327,25 @@ int processLine(const PkgLine &line, const char *pkgDir) {
   return carryOut(line, pkgDir);
 }
 
+// Reads the next line of the list into LineBuf (GetFileLine); holdsNul says
+// whether it holds a NUL byte, which hides the rest of the line: the reader
+// then took more bytes from the list than the line shows.
+bool readLine(bool &holdsNul) {
+  const long start = pIn != nullptr ? ftell(pIn) : -1;
+  if (!GetFileLine()) return false;
+  holdsNul = start >= 0 && ftell(pIn) - start > static_cast<long>(strlen(LineBuf));
+  return true;
+}
+
 // Whether the line just read into LineBuf was cut at the reader's limit: it
-// has no line end, and the file goes on with more than one.
-bool lineWasCut() {
+// has no line end, and the file goes on with more than one. In a line that
+// holds a NUL byte the last byte read is looked up in the list itself.
+bool lineWasCut(bool holdsNul) {
+  if (pIn == nullptr) return false;
   const size_t n = strlen(LineBuf);
-  if ((n > 0 && LineBuf[n - 1] == '\n') || pIn == nullptr) return false;
+  int last = n > 0 ? static_cast<unsigned char>(LineBuf[n - 1]) : EOF;
+  if (holdsNul) last = fseek(pIn, -1, SEEK_CUR) == 0 ? getc(pIn) : EOF;
+  if (last == '\n') return false;
   const int c = getc(pIn);
   if (c == EOF) return false;
   ungetc(c, pIn);
@@ -411,14 +424,15 @@ int ProcessPkgList(const char *pkgDir) {
   if (!OpenInputFileF(2, "%s/%s/pkg.list", pTarnuInstallDir, pkgDir)) return 0;
   // The record keeps a copy of the line: its commands may reuse LineBuf.
   PkgLine line;
-  while (GetFileLine()) {
-    if (lineWasCut()) {
-      // Nothing of a line that does not fit runs: neither its head nor its
-      // tail (with any continuation joined to it), which the reader hands
-      // over as the lines after it.
-      refuseLine("the line is too long", LineBuf);
-      while (GetFileLine() && lineWasCut()) {
-      }
+  bool holdsNul = false;
+  while (readLine(holdsNul)) {
+    const bool cut = lineWasCut(holdsNul);
+    if (holdsNul || cut) {
+      // Nothing of such a line runs: neither its head nor the tail of a
+      // line that does not fit (with any continuation joined to it), which
+      // the reader hands over as the lines after it.
+      refuseLine(holdsNul ? "the line holds a NUL byte" : "the line is too long", LineBuf);
+      for (bool tail = cut; tail && readLine(holdsNul);) tail = lineWasCut(holdsNul);
       continue;
     }
     ParsePkgLine(LineBuf, line);

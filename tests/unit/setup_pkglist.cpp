@@ -389,6 +389,23 @@ TEST_F(PkgListTest, LinesOverTheLimitAreRefusedWhole) {
   }
 }
 
+// A NUL byte hides the rest of its line: the line is refused whole (with
+// its tail when it is also too long), and the next line runs.
+TEST_F(PkgListTest, LineWithANulByteIsRefused) {
+  using namespace std::string_literals;
+  for (const std::string &text : {"c tprint\0 mode 700\n"s, "c tprint\0"s + std::string(600, ' ') + "t pwned\n"}) {
+    SCOPED_TRACE(text.size());
+    clearApp();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(text + "t after\n"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "WARNING: package list line refused, the line holds a NUL byte: c tprint\n");
+    check({"{app}/tprint", Expect::Absent, ""});
+    check({"{app}/pwned", Expect::Absent, ""});
+    check({"{app}/after", Expect::Content, ""});
+  }
+}
+
 TEST_F(PkgListTest, LineWithADoubleQuoteIsRefused) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(run("c tprint mode \"700\"\nt after\n# a \"quoted\" comment\n"), 0);
