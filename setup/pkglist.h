@@ -52,9 +52,10 @@ struct PkgPairs {
 
 // A line taken apart once: the "v" conditions in front, then the command
 // that runs when they hold, its operands and the attribute pairs. The words
-// that the line uses are words[0] to words[used - 1]; the rest of the words
-// (after a comment mark, the program list of "checkps" or a first "sed") is
-// not looked at. Owns its copy of the line and its words.
+// that the line uses are words[0] to words[used - 1]; the words after a
+// comment mark, the program list of "checkps" or a first "sed" are read
+// only when the release cannot be read and the pairs start at the release
+// word of a condition. Owns its copy of the line and its words.
 struct PkgLine {
   const char *text = nullptr;       // the line, continuations joined, line end dropped
   const PkgWord *words = nullptr;
@@ -67,7 +68,7 @@ struct PkgLine {
   const PkgWord *destination = nullptr;  // of "dirto"
   PkgPairs pairs;
   bool cut = false;                 // a word that the line uses was cut
-  MemHolder store;
+  MemHolder store;                  // the block behind text and words
 };
 
 // Takes a line of the list apart into rec, replacing what it held. A line
