@@ -24,7 +24,9 @@ extern char chTokenDel;                      // delimiter consumed last, 0 if no
 inline char *const TOKEN_EOL = reinterpret_cast<char *>(-1);
 
 char *GetToken(const char *in, const char *delims);
-char *GetTokenD(const char *in, const char *delims, const char **cursor, char *buf);  // buf: TOKEN_BUF_SIZE
+// buf holds TOKEN_BUF_SIZE bytes: a longer token is cut to fit, as in
+// GetToken, and *cut (when given) says whether this one was.
+char *GetTokenD(const char *in, const char *delims, const char **cursor, char *buf, bool *cut = nullptr);
 char *GetTokenParse(char *in, const char *delims);
 int ParseStr(char *str, const char *delims, char **fields, int max);
 char *GetTokenN(const char *in, const char *delims, int n);

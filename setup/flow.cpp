@@ -32,7 +32,6 @@ constexpr char kSpoolBase[] = "/var/spool";
 // way: a run that finds it carries out the new installation again.
 constexpr char kIncompleteMark[] = ".tp_incomplete";
 bool flRedoNewInstall = false;
-constexpr char kUnsafeChars[] = "\"`$\\';&|<>()*?[]";
 // Every row of the command table a run may use, resolved before anything
 // changes.
 constexpr int kUsedCommands[] = {
@@ -41,12 +40,12 @@ constexpr int kUsedCommands[] = {
     CMD_TAR_X, CMD_TOUCH, CMD_WHOAMI,
 };
 
-// Ends the run with status 2 for a word the shell would act on.
+// Ends the run with status 2 for a word that is not a plain shell word.
 [[noreturn]] void refuseWord(const char *what, const char *word) {
   fprintf(stderr,
-          "ERROR: %s \"%s\" holds a blank, a control character or one of %s and cannot "
-          "be used\n",
-          what, word, kUnsafeChars);
+          "ERROR: %s \"%s\" is empty or holds a character other than letters, digits and "
+          "._-/+,:@%%= and cannot be used\n",
+          what, word);
   exit(2);
 }
 

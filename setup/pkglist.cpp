@@ -1,12 +1,14 @@
 // The package list, pkg/pkg.list of the unpacked archive: one command a line
 // (copy, touch, test, make a directory, check for running programs, or a
 // condition on the system's release), its operands, then attribute pairs
-// applied to the entry in the application directory. Every line is carried
-// out at once, in file order, through the command table; its words end up
-// inside the double-quoted text of "sh -c", so a line holding '"' is refused,
-// and so is a line whose paths and names hold anything but letters, digits
-// and ._-/+,:@%=, or whose paths in the application directory climb out.
-#include <cctype>
+// applied to the entry in the application directory. Each line is taken
+// apart once into a record, checked, and carried out from the record at
+// once, in file order, through the command table. Its words end up inside
+// the double-quoted text of "sh -c", so a line holding '"' is refused, and so
+// is a line whose paths and names hold anything but letters, digits and
+// ._-/+,:@%=, or whose paths in the application directory climb out.
+#include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,45 +26,15 @@
 namespace {
 
 constexpr char kCommandWords[] = ",dir,dirto,t,c,m,#,v,s,newdir,checkps";
-enum CommandWord {
-  kOtherWord = 0, kDir, kDirTo, kTouch, kCopy, kModify, kComment, kRelease, kSame,
-  kNewDir, kCheckPs,
-};
 constexpr char kAttributeKeys[] = ",mode,bat,owner,group,link,name,sed";
 enum AttributeKey { kOtherKey = 0, kMode, kBat, kOwner, kGroup, kLink, kName, kSed };
 constexpr char kOperators[] = ",<,<=,=,>,>=,";
 constexpr char kWordDelims[] = " \n\r";
 constexpr int kReleaseMessage = 60;   // "failed ts get version"
+constexpr char kTooLong[] = "a word is too long";
 
-// One word of a line: the tokenizer's rule, on a cursor of our own so that
-// the commands run in between cannot disturb the scan.
-struct Word {
-  char text[TOKEN_BUF_SIZE];
-  bool tooLong = false;
-};
-
-// The number of characters of the word that a scan took from p up to end,
-// where it stopped: leading delimiters skipped, an escape pair counted once.
-size_t scannedWordLength(const char *p, const char *end) {
-  p += strspn(p, kWordDelims);
-  size_t n = 0;
-  while (p < end && *p != '\0' && strchr(kWordDelims, *p) == nullptr) {
-    p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
-    n++;
-  }
-  return n;
-}
-
-// Takes the next word at pos into word; false at the end of the line. A word
-// that fills the token buffer is flagged when the scan took more than that:
-// it was cut.
-bool nextWord(const char *&pos, Word &word) {
-  const char *start = pos;
-  if (GetTokenD(pos, kWordDelims, &pos, word.text) == nullptr) return false;
-  constexpr size_t kMost = TOKEN_BUF_SIZE - 1;
-  word.tooLong = strlen(word.text) == kMost && scannedWordLength(start, pos) > kMost;
-  return true;
-}
+PkgCommand commandOf(const PkgWord &w) { return static_cast<PkgCommand>(FindToken(w.text, kCommandWords)); }
+int keyOf(const PkgWord &w) { return FindToken(w.text, kAttributeKeys); }
 
 // Joins a continued line: each backslash directly before a line end goes
 // with that line end, as the shell joins a continued command line. Left in
@@ -74,6 +46,42 @@ void joinContinuedLines(char *line) {
     *out++ = *in++;
   }
   *out = '\0';
+}
+
+// Copies text into rec (continued lines joined when join is set, the final
+// line end dropped) and takes all its words with the tokenizer, each with
+// the tokenizer's report of whether it was cut. One block holds the word
+// table, the copy and the decoded words.
+void takeWords(const char *text, bool join, PkgLine &rec) {
+  const size_t len = strlen(text);
+  // n words need n - 1 blanks between them: there are at most len / 2 + 1,
+  // and their decoded texts, each with its NUL, fit into len + 1 bytes.
+  const size_t maxWords = len / 2 + 1;
+  const size_t tableSize = maxWords * sizeof(PkgWord);
+  char *block = static_cast<char *>(GetMem(tableSize + 2 * (len + 1)));
+  if (block == nullptr) SysError("%s", OutOfMem);
+  rec.store.reset(block);
+  auto *words = reinterpret_cast<PkgWord *>(block);
+  char *copy = block + tableSize;
+  char *decoded = copy + len + 1;
+  memcpy(copy, text, len + 1);
+  if (join) joinContinuedLines(copy);
+  for (size_t n = strlen(copy); n > 0 && (copy[n - 1] == '\n' || copy[n - 1] == '\r');) copy[--n] = '\0';
+
+  int count = 0;
+  size_t stored = 0;
+  char token[TOKEN_BUF_SIZE];
+  bool cut = false;
+  for (const char *pos = copy; GetTokenD(pos, kWordDelims, &pos, token, &cut) != nullptr;) {
+    const size_t size = strlen(token) + 1;
+    assert(static_cast<size_t>(count) < maxWords && stored + size <= len + 1);
+    memcpy(decoded + stored, token, size);
+    words[count++] = {decoded + stored, pos, cut};
+    stored += size;
+  }
+  rec.text = copy;
+  rec.words = words;
+  rec.wordCount = count;
 }
 
 void refuseLine(const char *why, const char *line) {
@@ -113,15 +121,6 @@ void editEntry(const char *entry, const char *expressions) {
   SysCmd(CMD_RM, 0, "%s", scratch);
 }
 
-// The value of a first key "sed": the rest of the line without its line end.
-// Empty when nothing but blanks follows.
-void takeRestOfLine(const char *pos, char *value, size_t size) {
-  CopyStr(value, size, pos);
-  size_t n = strlen(value);
-  while (n > 0 && (value[n - 1] == '\n' || value[n - 1] == '\r')) value[--n] = '\0';
-  if (strspn(value, " ") == n) value[0] = '\0';
-}
-
 void applyAttribute(int key, const char *entry, const char *value) {
   switch (key) {
     case kMode:
@@ -152,6 +151,24 @@ void applyAttribute(int key, const char *entry, const char *value) {
   }
 }
 
+// Applies the pairs to the entry in the application directory, left to
+// right; a key without a value and unknown keys are passed over. Returns
+// the number of pairs applied.
+int applyPairs(const char *entry, const PkgPairs &pairs) {
+  if (pairs.sedText != nullptr) {
+    applyAttribute(kSed, entry, pairs.sedText);
+    return 1;
+  }
+  int applied = 0;
+  for (int i = 0; i + 1 < pairs.size; i += 2) {
+    const int key = keyOf(pairs.words[i]);
+    if (key == kOtherKey) continue;
+    applyAttribute(key, entry, pairs.words[i + 1].text);
+    applied++;
+  }
+  return applied;
+}
+
 // The release field of the running system into buf; false when it cannot
 // be read.
 bool readRelease(char *buf, size_t size) {
@@ -173,9 +190,9 @@ bool climbsOut(const char *path) {
   return false;
 }
 
-// Why a word cannot be used as use says, or null when it can.
-const char *unfitWord(const Word &w, WordUse use) {
-  if (w.tooLong) return "a word is too long";
+// Why a word (one that was not cut) cannot be used as use says, or null
+// when it can.
+const char *findWordFault(const PkgWord &w, WordUse use) {
   // An escaped "\n" or "\r" would end the command line inside "sh -c".
   if (!IsShellWord(w.text, ShellContext::Quoted)) return "a word holds a line end";
   if (use == WordUse::Free) return nullptr;
@@ -194,48 +211,38 @@ WordUse valueUse(int key) {
   }
 }
 
-// Checks the attribute pairs from pos on. The value of a first key "sed" is
-// the rest of the line as written, escapes and all, and goes to the shell
+// Why the pairs cannot be applied, or null (a cut word first). The value of a first key "sed"
+// is the rest of the line as written, escapes and all, and goes to the shell
 // undecoded; a later "sed" takes one word. Either is free text (a sed
 // expression may hold "$" and quotes): only a double quote could break the
 // quoting, and the caller has looked for one in the whole line. Such text
 // relies on the distribution being the one the administrator chose to run
 // as root.
-const char *unfitPairs(const char *pos) {
-  Word key, value;
-  for (bool first = true; nextWord(pos, key); first = false) {
-    if (const char *why = unfitWord(key, WordUse::Free)) return why;
-    const int k = FindToken(key.text, kAttributeKeys);
-    if (first && k == kSed) return nullptr;
-    if (!nextWord(pos, value)) return nullptr;
-    if (const char *why = unfitWord(value, valueUse(k))) return why;
+const char *findPairsFault(const PkgPairs &pairs) {
+  if (pairs.cut) return kTooLong;
+  for (int i = 0; i < pairs.size; i += 2) {
+    if (const char *why = findWordFault(pairs.words[i], WordUse::Free)) return why;
+    if (i + 1 == pairs.size) break;
+    if (const char *why = findWordFault(pairs.words[i + 1], valueUse(keyOf(pairs.words[i])))) return why;
   }
   return nullptr;
 }
 
-// Checks the words of a line as processLine takes them: command words and
-// operands, then the attribute pairs. A "v" condition is taken to hold, so
-// the command it guards is checked too.
-const char *unfitLine(const char *line) {
-  const char *pos = line;
-  Word command, w;
-  if (!nextWord(pos, command)) return nullptr;
-  for (;;) {
-    if (const char *why = unfitWord(command, WordUse::Free)) return why;
-    const int word = FindToken(command.text, kCommandWords);
-    if (word == kComment || !nextWord(pos, w)) return nullptr;
-    const WordUse operand = word == kRelease   ? WordUse::Free
-                            : word == kCheckPs ? WordUse::Name
-                                               : WordUse::Inside;
-    if (const char *why = unfitWord(w, operand)) return why;
-    if (word == kCheckPs) return nullptr;   // the rest of the line is not used
-    if (word == kDirTo || word == kRelease) {
-      if (!nextWord(pos, w)) return nullptr;
-      if (const char *why = unfitWord(w, word == kDirTo ? WordUse::Name : WordUse::Free)) return why;
-    }
-    if (word != kRelease) return unfitPairs(pos);
-    if (!nextWord(pos, command)) return nullptr;
-  }
+// Why the line cannot be carried out, or null. A cut word is named first;
+// then the words are checked in order as the line uses them, every "v"
+// condition taken to hold, so the command it guards is checked too.
+const char *findLineFault(const PkgLine &line) {
+  if (line.cut) return kTooLong;
+  for (int i = 0; i < std::min(line.used, 3 * line.conditions); i++)
+    if (const char *why = findWordFault(line.words[i], WordUse::Free)) return why;
+  if (line.command != nullptr)
+    if (const char *why = findWordFault(*line.command, WordUse::Free)) return why;
+  if (line.entry != nullptr)
+    if (const char *why = findWordFault(*line.entry, line.kind == PKG_CHECKPS ? WordUse::Name : WordUse::Inside))
+      return why;
+  if (line.destination != nullptr)
+    if (const char *why = findWordFault(*line.destination, WordUse::Name)) return why;
+  return findPairsFault(line.pairs);
 }
 
 // Copies an entry of the package into destination. A copy of an entry that
@@ -248,82 +255,97 @@ void copyEntry(int row, const char *pkgDir, const char *entry, const char *desti
   if (FindFile(source.str(), entry)) flInstallIncomplete = 1;
 }
 
-// Carries out one line (already joined). 1 when the user quit at "checkps".
-int processLine(const char *line, const char *pkgDir) {
-  const char *pos = line;
-  Word command, entry;
-  if (!nextWord(pos, command)) return 0;
-  if (FindToken(command.text, kCommandWords) == kComment) return 0;
-  if (strchr(line, '"') != nullptr) {
-    refuseLine("a word holds a double quote", line);
-    return 0;
-  }
-  if (const char *why = unfitLine(line)) {
-    refuseLine(why, line);
-    return 0;
-  }
-
-  for (;;) {
-    const int word = FindToken(command.text, kCommandWords);
-    if (word == kComment) return 0;
-    if (!nextWord(pos, entry)) return 0;
-    switch (word) {
-      case kDir:
-        copyEntry(CMD_CP_R, pkgDir, entry.text, pAppDir);
-        break;
-      case kDirTo: {
-        Word destination;
-        if (!nextWord(pos, destination)) return 0;
-        copyEntry(CMD_CP_R, pkgDir, entry.text, destination.text);
-        break;
+// Carries out the line from its record, its conditions first. 1 when the
+// user quit at "checkps".
+int carryOut(const PkgLine &line, const char *pkgDir) {
+  for (int i = 0; i < line.conditions; i++) {
+    if (3 * i + 1 >= line.wordCount) return 0;
+    const PkgWord &op = line.words[3 * i + 1];
+    char release[sizeof(utsname::release)];
+    if (!readRelease(release, sizeof release)) {
+      perror(nlsSetupStrCvt(kReleaseMessage));
+      // The operator stands as the entry and the pairs start at the release
+      // word, a reading the check of the whole line has not seen.
+      const PkgPairs pairs = PkgPairsFrom(line, 3 * i + 2);
+      if (const char *why = findPairsFault(pairs)) {
+        refuseLine(why, line.text);
+        return 0;
       }
-      case kTouch:
-        SysCmd(CMD_TOUCH, 1, "%s/%s", pAppDir, entry.text);
-        break;
-      case kModify:
-      case kSame:
-        if (!FindFile(pAppDir, entry.text)) return 0;
-        break;
-      case kNewDir: {
-        if (FindFile(pAppDir, entry.text)) return 0;
-        MemHolder dir(SaveStr("%s/%s", pAppDir, entry.text));
-        CreateFile(dir.str(), nullptr, "775", nullptr, nullptr);
-        break;
-      }
-      case kCheckPs:
-        return QuitForRunningProcesses(entry.text) ? 1 : 0;
-      case kRelease: {
-        char release[sizeof(utsname::release)];
-        if (!readRelease(release, sizeof release)) {
-          perror(nlsSetupStrCvt(kReleaseMessage));
-          // The pairs start where the checks above saw a release and a command.
-          if (const char *why = unfitPairs(pos)) {
-            refuseLine(why, line);
-            return 0;
-          }
-          ApplyPkgAttributes(entry.text, pos);
-          return 0;
-        }
-        Word wanted;
-        if (!nextWord(pos, wanted)) return 0;
-        if (!TestReleaseCondition(entry.text, wanted.text, release)) return 0;
-        if (!nextWord(pos, command)) return 0;
-        continue;
-      }
-      default:   // "c" and any other word: copy the entry
-        copyEntry(CMD_CP, pkgDir, entry.text, pAppDir);
-        break;
+      applyPairs(op.text, pairs);
+      return 0;
     }
-    ApplyPkgAttributes(entry.text, pos);
+    if (3 * i + 2 >= line.wordCount) return 0;
+    if (!TestReleaseCondition(op.text, line.words[3 * i + 2].text, release)) return 0;
+  }
+  if (line.command == nullptr || line.entry == nullptr) return 0;
+  const char *entry = line.entry->text;
+  switch (line.kind) {
+    case PKG_COMMENT:
+      return 0;
+    case PKG_DIR:
+      copyEntry(CMD_CP_R, pkgDir, entry, pAppDir);
+      break;
+    case PKG_DIRTO:
+      if (line.destination == nullptr) return 0;
+      copyEntry(CMD_CP_R, pkgDir, entry, line.destination->text);
+      break;
+    case PKG_TOUCH:
+      SysCmd(CMD_TOUCH, 1, "%s/%s", pAppDir, entry);
+      break;
+    case PKG_MODIFY:
+    case PKG_SAME:
+      if (!FindFile(pAppDir, entry)) return 0;
+      break;
+    case PKG_NEWDIR: {
+      if (FindFile(pAppDir, entry)) return 0;
+      MemHolder dir(SaveStr("%s/%s", pAppDir, entry));
+      CreateFile(dir.str(), nullptr, "775", nullptr, nullptr);
+      break;
+    }
+    case PKG_CHECKPS:
+      return QuitForRunningProcesses(entry) ? 1 : 0;
+    default:   // "c" and any other word: copy the entry
+      copyEntry(CMD_CP, pkgDir, entry, pAppDir);
+      break;
+  }
+  applyPairs(entry, line.pairs);
+  return 0;
+}
+
+// Checks the line, then carries it out. 1 when the user quit at "checkps".
+int processLine(const PkgLine &line, const char *pkgDir) {
+  if (line.wordCount == 0) return 0;
+  if (line.conditions == 0 && line.kind == PKG_COMMENT) return 0;
+  if (strchr(line.text, '"') != nullptr) {
+    refuseLine("a word holds a double quote", line.text);
     return 0;
   }
+  if (const char *why = findLineFault(line)) {
+    refuseLine(why, line.text);
+    return 0;
+  }
+  return carryOut(line, pkgDir);
+}
+
+// Reads the next line of the list into LineBuf (GetFileLine); holdsNul says
+// whether it holds a NUL byte, which hides the rest of the line: the reader
+// then took more bytes from the list than the line shows.
+bool readLine(bool &holdsNul) {
+  const long start = pIn != nullptr ? ftell(pIn) : -1;
+  if (!GetFileLine()) return false;
+  holdsNul = start >= 0 && ftell(pIn) - start > static_cast<long>(strlen(LineBuf));
+  return true;
 }
 
 // Whether the line just read into LineBuf was cut at the reader's limit: it
-// has no line end, and the file goes on with more than one.
-bool lineWasCut() {
+// has no line end, and the file goes on with more than one. In a line that
+// holds a NUL byte the last byte read is looked up in the list itself.
+bool lineWasCut(bool holdsNul) {
+  if (pIn == nullptr) return false;
   const size_t n = strlen(LineBuf);
-  if ((n > 0 && LineBuf[n - 1] == '\n') || pIn == nullptr) return false;
+  int last = n > 0 ? static_cast<unsigned char>(LineBuf[n - 1]) : EOF;
+  if (holdsNul) last = fseek(pIn, -1, SEEK_CUR) == 0 ? getc(pIn) : EOF;
+  if (last == '\n') return false;
   const int c = getc(pIn);
   if (c == EOF) return false;
   ungetc(c, pIn);
@@ -347,44 +369,73 @@ int TestReleaseCondition(const char *op, const char *word, const char *release) 
 
 int ApplyPkgAttributes(const char *entry, const char *text) {
   if (entry == nullptr || text == nullptr) return 0;
-  const char *pos = text;
-  int applied = 0;
-  bool firstKey = true;
-  Word key, value;
-  while (nextWord(pos, key)) {
-    const int k = FindToken(key.text, kAttributeKeys);
-    if (firstKey && k == kSed) {
-      char rest[LINEBUF_SIZE];
-      takeRestOfLine(pos, rest, sizeof rest);
-      if (rest[0] == '\0') break;
-      applyAttribute(kSed, entry, rest);
-      return applied + 1;
-    }
-    firstKey = false;
-    if (!nextWord(pos, value)) break;
-    if (k == kOtherKey) continue;
-    applyAttribute(k, entry, value.text);
-    applied++;
+  PkgLine words;
+  takeWords(text, false, words);
+  return applyPairs(entry, PkgPairsFrom(words, 0));
+}
+
+void ParsePkgLine(const char *line, PkgLine &rec) {
+  takeWords(line != nullptr ? line : "", true, rec);
+  rec.conditions = 0;
+  rec.command = rec.entry = rec.destination = nullptr;
+  rec.kind = PKG_OTHER;
+  rec.pairs = PkgPairs{};
+  const int n = rec.wordCount;
+  int at = 0;
+  while (at < n && commandOf(rec.words[at]) == PKG_RELEASE) {
+    rec.conditions++;
+    at += 3;
   }
-  return applied;
+  rec.used = std::min(at, n);
+  if (at < n) {
+    rec.command = &rec.words[at];
+    rec.kind = commandOf(*rec.command);
+    rec.used = at + 1;
+    if (rec.kind != PKG_COMMENT && at + 1 < n) {
+      rec.entry = &rec.words[at + 1];
+      rec.used = at + 2;
+      if (rec.kind == PKG_DIRTO && at + 2 < n) rec.destination = &rec.words[rec.used++];
+      if (rec.kind != PKG_CHECKPS && (rec.kind != PKG_DIRTO || rec.destination != nullptr)) {
+        rec.pairs = PkgPairsFrom(rec, rec.used);
+        rec.used += rec.pairs.size;
+      }
+    }
+  }
+  rec.cut = std::any_of(rec.words, rec.words + rec.used, [](const PkgWord &w) { return w.cut; });
+}
+
+PkgPairs PkgPairsFrom(const PkgLine &line, int first) {
+  PkgPairs pairs;
+  if (first < 0 || first >= line.wordCount) return pairs;
+  pairs.words = &line.words[first];
+  if (keyOf(pairs.words[0]) == kSed) {
+    // The rest of the line as written; blanks alone are no value.
+    pairs.size = 1;
+    const char *rest = pairs.words[0].rest;
+    if (rest[strspn(rest, " ")] != '\0') pairs.sedText = rest;
+  } else {
+    pairs.size = line.wordCount - first;
+  }
+  pairs.cut = std::any_of(pairs.words, pairs.words + pairs.size, [](const PkgWord &w) { return w.cut; });
+  return pairs;
 }
 
 int ProcessPkgList(const char *pkgDir) {
   if (!OpenInputFileF(2, "%s/%s/pkg.list", pTarnuInstallDir, pkgDir)) return 0;
-  // The line is copied: the commands of a line may reuse LineBuf.
-  static char line[LINEBUF_SIZE];
-  while (GetFileLine()) {
-    if (lineWasCut()) {
-      // Nothing of a line that does not fit runs: neither its head nor its
-      // tail (with any continuation joined to it), which the reader hands
-      // over as the lines after it.
-      refuseLine("the line is too long", LineBuf);
-      while (GetFileLine() && lineWasCut()) {
-      }
+  // The record keeps a copy of the line: its commands may reuse LineBuf.
+  PkgLine line;
+  bool holdsNul = false;
+  while (readLine(holdsNul)) {
+    const bool cut = lineWasCut(holdsNul);
+    if (holdsNul || cut) {
+      // Nothing of such a line runs: neither its head nor the tail of a
+      // line that does not fit (with any continuation joined to it), which
+      // the reader hands over as the lines after it.
+      refuseLine(holdsNul ? "the line holds a NUL byte" : "the line is too long", LineBuf);
+      for (bool tail = cut; tail && readLine(holdsNul);) tail = lineWasCut(holdsNul);
       continue;
     }
-    CopyStr(line, sizeof line, LineBuf);
-    joinContinuedLines(line);
+    ParsePkgLine(LineBuf, line);
     if (processLine(line, pkgDir) == 1) {
       CloseInputFile();
       return 1;

@@ -134,17 +134,18 @@ char *GetToken(const char *in, const char *delims) {
   return r.length ? GetTokenBuf : nullptr;
 }
 
-// buf must hold TOKEN_BUF_SIZE bytes: a longer token is cut as in GetToken.
-char *GetTokenD(const char *in, const char *delims, const char **cursor, char *buf) {
+char *GetTokenD(const char *in, const char *delims, const char **cursor, char *buf, bool *cut) {
   bool eolMode = in == TOKEN_EOL;
   const char *start = (in != nullptr && !eolMode) ? in : (cursor ? *cursor : nullptr);
   chTokenDel = 0;
+  if (cut != nullptr) *cut = false;
   if (buf == nullptr) return nullptr;
   if (start == nullptr) {
     buf[0] = '\0';
     return nullptr;
   }
   ScanResult r = scanDecoded(start, DelimSet(delims), eolMode, buf);
+  if (cut != nullptr) *cut = r.length > TOKEN_MAX;
   if (r.eolStop) return nullptr;
   if (cursor) *cursor = r.next;
   return r.length ? buf : nullptr;

@@ -512,14 +512,14 @@ TEST_F(SetupRun, UnsafeWordsAreRefusedBeforeAnythingIsMade) {
   };
   const Case cases[] = {
       {{"/srv/w$(touch /pwned)"}, "/dist/setup",
-       "ERROR: the work-area directory \"/srv/w$(touch /pwned)\" holds a blank, a control "
-       "character or one of \"`$\\';&|<>()*?[] and cannot be used\n"},
+       "ERROR: the work-area directory \"/srv/w$(touch /pwned)\" is empty or holds a "
+       "character other than letters, digits and ._-/+,:@%= and cannot be used\n"},
       {{"/tmp", "/opt/x\";touch /pwned;\""}, "/dist/setup",
-       "ERROR: the installation directory \"/opt/x\";touch /pwned;\"\" holds a blank, a control "
-       "character or one of \"`$\\';&|<>()*?[] and cannot be used\n"},
+       "ERROR: the installation directory \"/opt/x\";touch /pwned;\"\" is empty or holds a "
+       "character other than letters, digits and ._-/+,:@%= and cannot be used\n"},
       {{}, "/srv/my dist/setup",
-       "ERROR: the directory of setup \"/srv/my dist\" holds a blank, a control character or one "
-       "of \"`$\\';&|<>()*?[] and cannot be used\n"},
+       "ERROR: the directory of setup \"/srv/my dist\" is empty or holds a character other "
+       "than letters, digits and ._-/+,:@%= and cannot be used\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.err);

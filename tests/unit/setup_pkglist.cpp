@@ -389,6 +389,23 @@ TEST_F(PkgListTest, LinesOverTheLimitAreRefusedWhole) {
   }
 }
 
+// A NUL byte hides the rest of its line: the line is refused whole (with
+// its tail when it is also too long), and the next line runs.
+TEST_F(PkgListTest, LineWithANulByteIsRefused) {
+  using namespace std::string_literals;
+  for (const std::string &text : {"c tprint\0 mode 700\n"s, "c tprint\0"s + std::string(600, ' ') + "t pwned\n"}) {
+    SCOPED_TRACE(text.size());
+    clearApp();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(text + "t after\n"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "WARNING: package list line refused, the line holds a NUL byte: c tprint\n");
+    check({"{app}/tprint", Expect::Absent, ""});
+    check({"{app}/pwned", Expect::Absent, ""});
+    check({"{app}/after", Expect::Content, ""});
+  }
+}
+
 TEST_F(PkgListTest, LineWithADoubleQuoteIsRefused) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(run("c tprint mode \"700\"\nt after\n# a \"quoted\" comment\n"), 0);
@@ -495,6 +512,45 @@ TEST_F(PkgListTest, StreamEditScratchPermissionsFollowTheUmask) {
   EXPECT_EQ(run("c tprint sed -e s/alpha/omega/\n"), 0);
   umask(022);
   check({"{app}/tprint", Expect::Mode, "640"});
+}
+
+// The record of a line: conditions, command (number), entry, destination,
+// the pair words, a first "sed"'s text, the words used, and the cut flag.
+std::string describe(const PkgLine &l) {
+  auto text = [](const PkgWord *w) { return std::string(w != nullptr ? w->text : "-"); };
+  std::string s = std::to_string(l.conditions) + "|" + text(l.command) + "(" + std::to_string(l.kind) +
+                  ")|" + text(l.entry) + "|" + text(l.destination) + "|";
+  for (int i = 0; i < l.pairs.size; i++) s += std::string(i ? " " : "") + l.pairs.words[i].text;
+  s += "|" + std::string(l.pairs.sedText ? l.pairs.sedText : "-") + "|" + std::to_string(l.used);
+  return s + (l.cut ? "|cut" : "");
+}
+
+TEST(PkgLineRecord, TakesALineApartOnce) {
+  const std::string x300(300, 'x'), x254(254, 'x');
+  const struct {
+    std::string line, record;
+  } cases[] = {
+      {"v >= 2.4 v < 2.6 c drv mode 755\n", "2|c(4)|drv|-|mode 755|-|10"},
+      {"dirto fonts /usr/share owner\n", "0|dirto(2)|fonts|/usr/share|owner|-|4"},
+      {"m f sed -e 's/a/x y/'  \r\n", "0|m(5)|f|-|sed|-e 's/a/x y/'  |3"},
+      {"m f sed   \n", "0|m(5)|f|-|sed|-|3"},
+      {"c tprint \\\nmo\\\nde 7\\n00", "0|c(4)|tprint|-|mode 7\n00|-|4"},
+      {"# c tprint", "0|#(6)|-|-||-|1"},
+      {"v >= 0 v", "2|-(0)|-|-||-|4"},
+      {std::string("c tprint\0mode 700\n", 19), "0|c(4)|tprint|-||-|2"},
+      // A cut word counts where the line uses it, not after a first "sed"
+      // or the program list of "checkps".
+      {"c " + x300 + " mode 700", "0|c(4)|" + x254 + "|-|mode 700|-|4|cut"},
+      {"c f name " + x300, "0|c(4)|f|-|name " + x254 + "|-|4|cut"},
+      {"m f sed s/" + x300, "0|m(5)|f|-|sed|s/" + x300 + "|3"},
+      {"checkps ,a, " + x300, "0|checkps(10)|,a,|-||-|2"},
+  };
+  PkgLine rec;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.line);
+    ParsePkgLine(c.line.c_str(), rec);
+    EXPECT_EQ(describe(rec), c.record);
+  }
 }
 
 using PkgListDeathTest = PkgListTest;

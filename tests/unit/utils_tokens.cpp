@@ -179,6 +179,32 @@ TEST(Tokenizer, LongTokenCutAt254) {
   }
 }
 
+// GetTokenD says of each token whether it was cut; an escape pair is one
+// character of the token, and a call that finds no token reports no cut.
+TEST(Tokenizer, GetTokenDReportsACut) {
+  const struct {
+    std::string in;
+    std::vector<bool> cuts;   // one per token
+  } cases[] = {
+      {std::string(254, 'x'), {false}},
+      {std::string(255, 'x') + " y", {true, false}},
+      {std::string(253, 'x') + "\\n", {false}},
+      {std::string(254, 'x') + "\\n", {true}},
+      {"a " + std::string(600, 'x'), {false, true}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.in.size());
+    const char *cursor = nullptr;
+    char buf[TOKEN_BUF_SIZE];
+    bool cut = false;
+    std::vector<bool> cuts;
+    for (char *t = GetTokenD(c.in.c_str(), " ", &cursor, buf, &cut); t; t = GetTokenD(nullptr, " ", &cursor, buf, &cut))
+      cuts.push_back(cut);
+    EXPECT_EQ(cuts, c.cuts);
+    EXPECT_FALSE(cut);
+  }
+}
+
 TEST(Tokenizer, GetTokenN) {
   struct Case {
     const char *in;
