@@ -173,6 +173,9 @@ char *GetSavedFileContent(const char *dir, const char *name);
 //                         administrator chose to run as root, so its text is
 //                         as trusted as the installer itself.
 enum class ShellContext { Word, Quoted };
+// The marks a ShellContext::Word may hold besides letters and digits, for
+// the checker and for the messages that name them.
+#define SHELL_WORD_MARKS "._-/+,:@%="
 int IsShellWord(const char *word, ShellContext context);
 // Writes text as one single-quoted shell word ("'it'\''s'") into dst
 // (size bytes); 0, with nothing usable in dst, when it does not fit.

@@ -43,9 +43,9 @@ constexpr int kUsedCommands[] = {
 // Ends the run with status 2 for a word that is not a plain shell word.
 [[noreturn]] void refuseWord(const char *what, const char *word) {
   fprintf(stderr,
-          "ERROR: %s \"%s\" is empty or holds a character other than letters, digits and "
-          "._-/+,:@%%= and cannot be used\n",
-          what, word);
+          "ERROR: %s \"%s\" is empty or holds a character other than letters, digits and %s "
+          "and cannot be used\n",
+          what, word, SHELL_WORD_MARKS);
   exit(2);
 }
 

@@ -197,7 +197,7 @@ const char *findWordFault(const PkgWord &w, WordUse use) {
   if (!IsShellWord(w.text, ShellContext::Quoted)) return "a word holds a line end";
   if (use == WordUse::Free) return nullptr;
   if (!IsShellWord(w.text, ShellContext::Word))
-    return "a word holds a character other than letters, digits and ._-/+,:@%=";
+    return "a word holds a character other than letters, digits and " SHELL_WORD_MARKS;
   if (use == WordUse::Inside && climbsOut(w.text)) return "a path holds a .. component";
   return nullptr;
 }

@@ -13,7 +13,7 @@ int IsShellWord(const char *word, ShellContext context) {
   for (const char *p = word; *p != '\0'; ++p) {
     const char c = *p;
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       strchr("._-/+,:@%=", c) != nullptr;
+                       strchr(SHELL_WORD_MARKS, c) != nullptr;
     if (!plain) return 0;
   }
   return 1;
