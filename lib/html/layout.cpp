@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "MemMgr.h"
+#include "large_pages.h"
 #include "utils.h"
 
 char HtmlFitab[] = "fitab";
@@ -205,7 +206,8 @@ void writeGrid(long at, const char *src, long n, char fill) {
 // Notes the text offset of row; false when the table cannot grow.
 bool noteLine(long row, long offset) {
   if (row >= grid.lineCap) {
-    long cap = std::max(2 * grid.lineCap, row + 1024);
+    // A line takes a byte of the text at least, and most take many more.
+    long cap = std::max({2 * grid.lineCap, row + 1024, grid.size / 32});
     void *more = AdjustMem(grid.lineAt, static_cast<size_t>(cap) * sizeof(int));
     if (more == nullptr) return false;
     grid.lineAt = static_cast<int *>(more);
@@ -469,6 +471,7 @@ void BuildTextImage(HtmlFile *file) {
   long size = std::min(GRID_LIMIT, GRID_BLOCK + 32L * page->body->count);
   grid.block = page->text = static_cast<char *>(GetMem(static_cast<size_t>(size) + 2));
   if (grid.block == nullptr) SysError("Unable to allocate memory");
+  htmlpages::adviseLargePages(grid.block, static_cast<size_t>(size) + 2);
   grid.page = page;
   grid.size = size;
   page->laying = 1;

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "MemMgr.h"
+#include "large_pages.h"
 #include "utils.h"
 
 HtmlFile *aFile[HTML_MAX_FILES];
@@ -134,19 +135,23 @@ struct HtmlChunk {
 
 namespace {
 
-// n zero bytes (a multiple of 8) from the file's chunks. The first chunk is
-// sized from the text still to parse; the part of it that is never used
-// costs no memory.
+// Gives the file a new chunk of size bytes for its records.
+void addChunk(HtmlFile *file, size_t size) {
+  size = std::clamp(size, CHUNK_LEAST, CHUNK_MOST);
+  auto *c = static_cast<HtmlChunk *>(GetMem(sizeof(HtmlChunk) + size));
+  if (c == nullptr) SysError("Unable to allocate memory");
+  htmlpages::adviseLargePages(c, sizeof(HtmlChunk) + size);
+  c->size = size;
+  c->next = file->chunks;
+  file->chunks = c;
+}
+
+// n zero bytes (a multiple of 8, at most CHUNK_LEAST) from the file's chunks.
 void *takeFromChunks(HtmlFile *file, size_t n) {
   HtmlChunk *c = file->chunks;
   if (c == nullptr || c->size - c->used < n) {
-    size_t size = c != nullptr ? 2 * c->size : (strlen(file->position) + 1) * CHUNK_PER_BYTE;
-    size = std::max(std::clamp(size, CHUNK_LEAST, CHUNK_MOST), n);
-    c = static_cast<HtmlChunk *>(GetMem(sizeof(HtmlChunk) + size));
-    if (c == nullptr) SysError("Unable to allocate memory");
-    c->size = size;
-    c->next = file->chunks;
-    file->chunks = c;
+    addChunk(file, c != nullptr ? 2 * c->size : CHUNK_LEAST);
+    c = file->chunks;
   }
   void *p = reinterpret_cast<char *>(c + 1) + c->used;
   c->used += n;
@@ -433,6 +438,9 @@ HtmlFile *ParseHtmlFile(const char *name, const char *text) {
   file->content = content;
   file->position = content;
   file->pages = ListCreate();
+  // The records of a page take a few times the bytes of its text; the part
+  // of the chunk that is never used costs no memory.
+  addChunk(file, (strlen(content) + 1) * CHUNK_PER_BYTE);
   // The target points into the name's copy, which the record keeps.
   file->name = static_cast<char *>(fileName.release());
   readPages(file);
