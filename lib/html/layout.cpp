@@ -68,14 +68,8 @@ struct KeyTable {
   uint8_t item[KEY_SLOTS];
 };
 
-constexpr uint64_t packKey(const char *name, size_t n) {
-  uint64_t packed = 0;
-  for (size_t i = 0; i < n; i++) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + ('a' - 'A'));
-    packed |= static_cast<uint64_t>(c) << (8 * i);
-  }
-  return packed;
+constexpr unsigned char lowerAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
 constexpr size_t slotOf(uint64_t packed) { return (packed * 0x9E3779B97F4A7C15ULL) >> 57; }
@@ -83,15 +77,13 @@ constexpr size_t slotOf(uint64_t packed) { return (packed * 0x9E3779B97F4A7C15UL
 constexpr KeyTable keyTable = [] {
   KeyTable t{};
   int item = 0;
-  for (const char *p = HtmlKeys + 1; *p != '\0'; item++) {
-    size_t n = 0;
-    while (p[n] != ',') n++;
-    uint64_t packed = packKey(p, n);
+  for (const char *p = HtmlKeys + 1; *p != '\0'; p++) {
+    uint64_t packed = 0;
+    for (int i = 0; *p != ','; p++, i++) packed |= static_cast<uint64_t>(static_cast<unsigned char>(*p)) << (8 * i);
     size_t slot = slotOf(packed);
     while (t.item[slot] != 0) slot = (slot + 1) % KEY_SLOTS;
     t.name[slot] = packed;
-    t.item[slot] = static_cast<uint8_t>(item + 1);
-    p += n + 1;
+    t.item[slot] = static_cast<uint8_t>(++item);
   }
   return t;
 }();
@@ -100,14 +92,18 @@ constexpr KeyTable keyTable = [] {
 // name holding the list's separator is left to FindTokenC, which can match
 // it across items.
 int findKey(const char *name) {
-  size_t n = 0;
-  while (n < 8 && name[n] != '\0' && name[n] != ',') n++;
-  if (name[n] != '\0') return strchr(name + n, ',') != nullptr ? FindTokenC(name, HtmlKeys) : 0;
-  if (n == 0 || n == 8) return 0;
-  uint64_t packed = packKey(name, n);
-  for (size_t slot = slotOf(packed); keyTable.item[slot] != 0; slot = (slot + 1) % KEY_SLOTS)
-    if (keyTable.name[slot] == packed) return keyTable.item[slot];
-  return 0;
+  uint64_t packed = 0;
+  for (int i = 0; i < 8; i++) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c == ',') return FindTokenC(name, HtmlKeys);
+    if (c == '\0') {
+      for (size_t slot = slotOf(packed); i > 0 && keyTable.item[slot] != 0; slot = (slot + 1) % KEY_SLOTS)
+        if (keyTable.name[slot] == packed) return keyTable.item[slot];
+      return 0;
+    }
+    packed |= static_cast<uint64_t>(lowerAscii(c)) << (8 * i);
+  }
+  return strchr(name, ',') != nullptr ? FindTokenC(name, HtmlKeys) : 0;
 }
 
 // The element's item in HtmlKeys; "fitab" only for a table the layout has

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -164,6 +165,23 @@ bool inChunks(const HtmlFile *file, const void *p) {
     if (p >= from && p < from + c->used) return true;
   }
   return false;
+}
+
+// Whether a tag name is one of ",/a,/b,/font," (FindTokenC). Without the
+// list's separator in it only those three names match, or an empty name,
+// which FindTokenC matches with the list's end.
+bool endsInline(const char *name) {
+  if (name[0] != '/') return name[0] == '\0';
+  if (strchr(name, ',') != nullptr) return FindTokenC(name, ",/a,/b,/font,") != 0;
+  const char c = static_cast<char>(tolower(static_cast<unsigned char>(name[1])));
+  if (c == 'a' || c == 'b') return name[2] == '\0';
+  return c == 'f' && strcasecmp(name, "/font") == 0;
+}
+
+// Whether a tag name is "/" and the closing name (letter case ignored).
+bool closes(const char *name, const char *closing) {
+  return name[0] == '/' && tolower(static_cast<unsigned char>(name[1])) == tolower(static_cast<unsigned char>(closing[0])) &&
+         strcasecmp(name + 1, closing) == 0;
 }
 
 bool isAnchor(const char *tag) { return tag != nullptr && (tag[0] == 'a' || tag[0] == 'A') && tag[1] == '\0'; }
@@ -367,14 +385,12 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
       char *name;
       char *attrs;
       splitTag(inner, &name, &attrs);
-      if (closing != nullptr && name[0] == '/' && strcasecmp(name + 1, closing) == 0) {
+      if (closing != nullptr && closes(name, closing)) {
         file->position = next;
         return;
       }
       appendElement(file, list, name, attrs, StrLen(attrs));
-      // Only a name starting with "/" can match, or an empty one, which
-      // FindTokenC matches with the list's end.
-      afterInline = (name[0] == '/' || name[0] == '\0') && FindTokenC(name, ",/a,/b,/font,") != 0;
+      afterInline = endsInline(name);
       r = next;
       continue;
     }
