@@ -199,6 +199,13 @@ void writeGrid(long at, const char *src, long n, char fill) {
   grid.high = std::max(grid.high, to + n);
 }
 
+// Whether anything is written at the start of row (not yet flattened).
+bool rowHasText(long row) {
+  if (row < grid.done || row >= HTML_MAX_GRID_ROWS) return false;
+  long at = blockOffset(offsetOf(row, 0));
+  return at < grid.high && grid.block[at] != '\0';
+}
+
 // Notes the text offset of row; false when the table cannot grow.
 bool noteLine(long row, long offset) {
   if (row >= grid.lineCap) {
@@ -593,6 +600,11 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
           t->x = left;
           t->y = column > left ? row + 1 : row;
         } else {
+          // Text on the row comes first: a table beside it would have
+          // nothing before its left edge on its other rows, and a row's
+          // text ends at its first NUL, so all but its first line would
+          // be lost, and the text after it with them.
+          if (column > 0) newLine();
           t->x = column;
           t->y = row;
         }
@@ -638,7 +650,9 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
         break;
     }
   }
-  if (table == nullptr) page->lines = std::clamp(row, 0, HTML_MAX_GRID_ROWS);
+  // The last row counts when text stands on it: a page need not end with a
+  // line break.
+  if (table == nullptr) page->lines = std::clamp(rowHasText(row) ? row + 1 : row, 0, HTML_MAX_GRID_ROWS);
 }
 
 int GetColumnCnt() {
