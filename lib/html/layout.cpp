@@ -199,11 +199,14 @@ void writeGrid(long at, const char *src, long n, char fill) {
   grid.high = std::max(grid.high, to + n);
 }
 
-// Whether anything is written at the start of row (not yet flattened).
-bool rowHasText(long row) {
-  if (row < grid.done || row >= HTML_MAX_GRID_ROWS) return false;
+// The rows that the text at the start of row (not yet flattened) covers:
+// 0 without text, more than 1 for a line of 132 characters or more.
+long rowsOfText(long row) {
+  if (row < grid.done || row >= HTML_MAX_GRID_ROWS) return 0;
   long at = blockOffset(offsetOf(row, 0));
-  return at < grid.high && grid.block[at] != '\0';
+  if (at >= grid.high) return 0;
+  long len = static_cast<long>(strnlen(grid.block + at, static_cast<size_t>(grid.high - at)));
+  return len == 0 ? 0 : len / HTML_COLUMNS + 1;
 }
 
 // Notes the text offset of row; false when the table cannot grow.
@@ -650,9 +653,9 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
         break;
     }
   }
-  // The last row counts when text stands on it: a page need not end with a
-  // line break.
-  if (table == nullptr) page->lines = std::clamp(rowHasText(row) ? row + 1 : row, 0, HTML_MAX_GRID_ROWS);
+  // The last row counts when text stands on it, with the rows its text
+  // runs into: a page need not end with a line break.
+  if (table == nullptr) page->lines = static_cast<int>(std::clamp(row + rowsOfText(row), 0L, long{HTML_MAX_GRID_ROWS}));
 }
 
 int GetColumnCnt() {

@@ -56,6 +56,26 @@ TEST_F(HtmlTest, BodyIsLaidOut) {
   }
 }
 
+// Pages far larger than the rows a layout keeps at a time: the lines and
+// link offsets come out whole across the moves and the growth of the block.
+TEST_F(HtmlTest, LargePagesComeOutWhole) {
+  std::string body, text;
+  for (int i = 0; i < 20000; i++) {
+    body += "line " + std::to_string(i) + (i % 1000 == 0 ? "<a href=x>L</a>" : "") + "<br>";
+    text += "line " + std::to_string(i) + (i % 1000 == 0 ? "<L>" : "") + "\n";
+  }
+  EXPECT_EQ(layOut(body), text);
+  ASSERT_EQ(pCurrentPage->links->count, 20);
+  for (int n = 1; n <= 20; n++) {
+    const HtmlLink *link = linkN(pCurrentPage, n);
+    EXPECT_EQ(std::string(pCurrentPage->text + link->position, 3), "<L>");
+  }
+  htmltest::resetHelp();
+  const std::string run = repeat("x", 300000);
+  EXPECT_EQ(layOut(run + "<a href=y>L</a><br>after<br>"), run + "<L>\nafter\n");
+  EXPECT_EQ(linkN(pCurrentPage, 1)->position, 300000);
+}
+
 TEST_F(HtmlTest, TitleIsCentredInEightyColumns) {
   ParseHtmlFile("t.htm", "<html><head><title>Help</title></head><body>x<br></body>");
   EXPECT_STREQ(pCurrentPage->text, (std::string(38, ' ') + "Help\n\nx\n").c_str());
