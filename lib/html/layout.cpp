@@ -655,7 +655,10 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
   }
   // The last row counts when text stands on it, with the rows its text
   // runs into: a page need not end with a line break.
-  if (table == nullptr) page->lines = static_cast<int>(std::clamp(row + rowsOfText(row), 0L, long{HTML_MAX_GRID_ROWS}));
+  if (table == nullptr) {
+    const long last = flattens ? rowsOfText(row) : 0;
+    page->lines = static_cast<int>(std::clamp(row + last, 0L, long{HTML_MAX_GRID_ROWS}));
+  }
 }
 
 int GetColumnCnt() {

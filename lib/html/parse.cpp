@@ -370,7 +370,8 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
       *r = '\0';
       if (run != nullptr) {
         *w = '\0';
-        appendElement(file, list, nullptr, run, static_cast<int>(w - run));
+        // "&#0;" puts a NUL into a run: its length ends there.
+        appendElement(file, list, nullptr, run, static_cast<int>(strnlen(run, static_cast<size_t>(w - run))));
         run = nullptr;
       }
       char *inner = r + 1;

@@ -76,6 +76,26 @@ TEST_F(HtmlTest, LargePagesComeOutWhole) {
   EXPECT_EQ(linkN(pCurrentPage, 1)->position, 300000);
 }
 
+// One page's layout given up for another's is done again when its text is
+// asked for.
+TEST_F(HtmlTest, InterleavedLayoutsComeOutWhole) {
+  HtmlFile *file = ParseHtmlFile("t.htm", "<html><body>one<p>two</body><html page=\"b\"><body>three<br></body>");
+  ASSERT_NE(file, nullptr);
+  auto *a = static_cast<HtmlPage *>(ListFindItemN(file->pages, 1));
+  auto *b = static_cast<HtmlPage *>(ListFindItemN(file->pages, 2));
+  const std::string textA = a->text, textB = b->text;
+  pCurrentPage = a;
+  BuildTextImage(file);
+  pCurrentPage = b;
+  BuildTextImage(file);
+  PrintTextImage(file);
+  pCurrentPage = a;
+  PrintTextImage(file);
+  EXPECT_EQ(a->text, textA);
+  EXPECT_EQ(b->text, textB);
+  EXPECT_EQ(a->lines, 3);
+}
+
 TEST_F(HtmlTest, TitleIsCentredInEightyColumns) {
   ParseHtmlFile("t.htm", "<html><head><title>Help</title></head><body>x<br></body>");
   EXPECT_STREQ(pCurrentPage->text, (std::string(38, ' ') + "Help\n\nx\n").c_str());

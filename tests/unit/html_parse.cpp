@@ -141,6 +141,10 @@ TEST_F(HtmlTest, ElementsOutgrowTheFirstChunk) {
     ASSERT_EQ(link->target, "n" + std::to_string(i));
     ASSERT_EQ(link->position, i);
   }
+  // Elements added one by one beside the chunks' are released one by one.
+  char tag[] = "a", attrs[] = "href=x", run[] = "y";
+  AddAtribute(page->body, tag, attrs);
+  AddAtribute(page->body, nullptr, run);
   HtmlReleaseFiles();
   EXPECT_EQ(pMemB, nullptr);
 }
