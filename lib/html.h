@@ -17,23 +17,26 @@
 
 // ------------------------------------------------------------- records --
 
+struct HtmlChunk;
+
 // One loaded help file.
 struct HtmlFile {
   char *name;       // the name as loaded, after "file://" and "#target" were cut off
   char *content;    // the whole text, cut in place by the parser
   char *position;   // parse position inside content
   List *pages;      // HtmlPage items, in file order
+  HtmlChunk *chunks;  // blocks holding the nodes, elements and link records of its pages
 };
 
 // One page of a help file.
 struct HtmlPage {
   char *name;       // the page attribute's value, or null
-  char *text;       // the page grid during layout, then the flattened text
+  char *text;       // the flattened text, and while laying out also the rows not yet flattened
   List *head;       // HtmlElement items of the head section
   List *body;       // HtmlElement items of the body section
   List *links;      // items are HtmlLink pointers (HtmlLink *), in layout order
   int lines;        // number of text lines of the laid-out page
-  int gridRows;     // rows of the grid while the page is being laid out
+  int laying;       // 1 from BuildTextImage until PrintTextImage has flattened the text
 };
 
 // One element of a head or body list.

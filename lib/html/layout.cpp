@@ -1,11 +1,15 @@
 // Laying a page out as text: the page's elements are placed on a grid of
 // 132-byte rows, tables are sized and drawn with ASCII rules, hyperlinks are
-// marked with "<" and ">", and the grid is then flattened into one text of
+// marked with "<" and ">", and the grid is flattened into one text of
 // newline-ended lines with every link's start and end offset in it.
 //
-// The grid grows with the rows the layout reaches, up to HTML_MAX_GRID_ROWS;
-// writes beyond it are dropped. A table is sized once ("table" becomes
-// "fitab"), its sizes clamped so that a hostile page costs bounded work.
+// The grid and the flattened text share the page's text block: the text
+// grows at the block's start and the rows still being written follow it.
+// A row is flattened as soon as nothing can write to it any more, so the
+// block holds the text and a few rows, never a grid of the whole page; rows
+// past HTML_MAX_GRID_ROWS are dropped. A table is sized once ("table"
+// becomes "fitab"), its sizes clamped so that a hostile page costs bounded
+// work.
 #include "html.h"
 
 #include <strings.h>
@@ -16,11 +20,12 @@
 #include <cstring>
 
 #include "MemMgr.h"
+#include "large_pages.h"
 #include "utils.h"
 
 char HtmlFitab[] = "fitab";
 
-const char HtmlKeys[] =
+constexpr char HtmlKeys[] =
     ",p,/p,b,/b,font,/font,a,/a,tr,/tr,br,table,fitab,/table,td,/td,h1,h2,h3,h4,h5,h6,"
     "/h1,/h2,/h3,/h4,/h5,/h6,ol,/ol,li,/li,div,/div,img,";
 
@@ -33,8 +38,13 @@ enum Key {
   K_H6_END = K_H1_END + 5, K_OL, K_OL_END, K_LI, K_LI_END, K_DIV, K_DIV_END, K_IMG
 };
 
-constexpr int INITIAL_ROWS = 64;
 constexpr int MAX_PIXELS = 7 * HTML_MAX_TABLE_WIDTH;
+constexpr long GRID_LIMIT = static_cast<long>(HTML_MAX_GRID_ROWS) * HTML_COLUMNS;
+// Flattened rows leave a gap between the text and the rows still being
+// written; beyond this many bytes the rows move down to the text again, so
+// that the block's used part stays small and stays in the cache.
+constexpr long GRID_GAP = 16384;
+constexpr long GRID_BLOCK = 65536;   // the least text block of a page
 
 // State of one page's layout that spans the nested calls.
 struct Layout {
@@ -47,48 +57,196 @@ struct Layout {
 };
 Layout layout;
 
+// ------------------------------------------------------------- tag names --
+
+// HtmlKeys as a hash table of tag names packed lower-case into 8 bytes, so
+// that a tag is classified with a probe or two; every name of the list is
+// shorter than 8 characters.
+constexpr int KEY_SLOTS = 128;
+struct KeyTable {
+  uint64_t name[KEY_SLOTS];
+  uint8_t item[KEY_SLOTS];
+};
+
+constexpr unsigned char lowerAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+constexpr size_t slotOf(uint64_t packed) { return (packed * 0x9E3779B97F4A7C15ULL) >> 57; }
+
+constexpr KeyTable keyTable = [] {
+  KeyTable t{};
+  int item = 0;
+  for (const char *p = HtmlKeys + 1; *p != '\0'; p++) {
+    uint64_t packed = 0;
+    for (int i = 0; *p != ','; p++, i++) packed |= static_cast<uint64_t>(static_cast<unsigned char>(*p)) << (8 * i);
+    size_t slot = slotOf(packed);
+    while (t.item[slot] != 0) slot = (slot + 1) % KEY_SLOTS;
+    t.name[slot] = packed;
+    t.item[slot] = static_cast<uint8_t>(++item);
+  }
+  return t;
+}();
+
+// The item of a tag name in HtmlKeys (letter case ignored), 0 for none. A
+// name holding the list's separator is left to FindTokenC, which can match
+// it across items.
+int findKey(const char *name) {
+  uint64_t packed = 0;
+  for (int i = 0; i < 8; i++) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c == ',') return FindTokenC(name, HtmlKeys);
+    if (c == '\0') {
+      for (size_t slot = slotOf(packed); i > 0 && keyTable.item[slot] != 0; slot = (slot + 1) % KEY_SLOTS)
+        if (keyTable.name[slot] == packed) return keyTable.item[slot];
+      return 0;
+    }
+    packed |= static_cast<uint64_t>(lowerAscii(c)) << (8 * i);
+  }
+  return strchr(name, ',') != nullptr ? FindTokenC(name, HtmlKeys) : 0;
+}
+
 // The element's item in HtmlKeys; "fitab" only for a table the layout has
 // sized, never for a tag of that name written in the page.
 int keyOf(const HtmlElement *e) {
   if (e->tag == nullptr) return 0;
-  int k = FindTokenC(e->tag, HtmlKeys);
+  int k = findKey(e->tag);
   return k == K_FITAB && e->tag != HtmlFitab ? 0 : k;
 }
 
 HtmlElement *nextElement() { return static_cast<HtmlElement *>(ListWalk(pCurrentPage->body, 1)); }
 
-// Makes the grid hold rows rows (zero-filled); false when it cannot.
-bool growGrid(HtmlPage *page, long rows) {
-  if (rows <= page->gridRows) return true;
-  if (rows > HTML_MAX_GRID_ROWS) return false;
-  long want = std::min<long>(HTML_MAX_GRID_ROWS, std::max<long>(rows, 2L * page->gridRows));
-  // Two bytes beyond the rows: the flattened text's last newline and NUL.
-  void *grid = AdjustMem(page->text, static_cast<size_t>(want) * HTML_COLUMNS + 2);
-  if (grid == nullptr) return false;
-  page->text = static_cast<char *>(grid);
-  page->gridRows = static_cast<int>(want);
+// ------------------------------------------------------------------ grid --
+
+// The grid of the page being laid out. In the page's text block the
+// flattened text comes first (out bytes), then, from window on, the rows
+// from row base to the last one written; rows before done are flattened
+// already. Every byte of the block from high on is zero, and out never
+// passes the start of row done: a row of 132 bytes never flattens into
+// more than its own bytes.
+struct Grid {
+  HtmlPage *page;     // the page being laid out, null when none
+  char *block;        // its text block
+  long size;          // bytes of the block for rows; two more follow
+  long out;
+  long window;
+  long base;
+  long done;
+  long high;
+  int *lineAt;        // text offset of each flattened row
+  long lineCap;
+};
+Grid grid;
+
+long offsetOf(long row, long column) { return row * HTML_COLUMNS + column; }
+
+// Block offset of grid offset at.
+long blockOffset(long at) { return grid.window + at - grid.base * HTML_COLUMNS; }
+
+bool gridOf(const HtmlPage *page) {
+  return page != nullptr && page->laying && grid.page == page && grid.block == page->text;
+}
+
+void dropGrid() {
+  PutMem(grid.lineAt);
+  grid = Grid{};
+}
+
+// Moves the rows not yet flattened down to the end of the text.
+void compactGrid() {
+  long from = blockOffset(offsetOf(grid.done, 0));
+  long live = std::max(0L, grid.high - from);
+  memmove(grid.block + grid.out, grid.block + from, static_cast<size_t>(live));
+  memset(grid.block + grid.out + live, 0, static_cast<size_t>(grid.high - grid.out - live));
+  grid.window = grid.out;
+  grid.base = grid.done;
+  grid.high = grid.out + live;
+}
+
+// Makes the block hold the grid up to grid offset end (compacting it, then
+// growing it); false when it cannot grow.
+bool reachGrid(long end) {
+  if (blockOffset(end) <= grid.size) return true;
+  compactGrid();
+  if (blockOffset(end) <= grid.size) return true;
+  long size = std::max(blockOffset(end), 2 * grid.size);
+  auto *block = static_cast<char *>(GetMem(static_cast<size_t>(size) + 2));
+  if (block == nullptr) return false;
+  memcpy(block, grid.block, static_cast<size_t>(grid.high));
+  PutMem(grid.block);
+  grid.block = grid.page->text = block;
+  grid.size = size;
   return true;
 }
 
 // Writes n bytes (src, or n times fill when src is null) at grid offset at;
-// what falls outside the largest grid is dropped.
+// what falls outside the largest grid, or on rows flattened already, is
+// dropped.
 void writeGrid(long at, const char *src, long n, char fill) {
-  HtmlPage *page = pCurrentPage;
-  if (page == nullptr || page->text == nullptr || n <= 0) return;
-  if (at < 0) {
-    if (src != nullptr) src -= at;
-    n += at;
-    at = 0;
+  if (!gridOf(pCurrentPage) || n <= 0) return;
+  const long first = offsetOf(grid.done, 0);
+  if (at < first) {
+    if (src != nullptr) src += first - at;
+    n -= first - at;
+    at = first;
   }
-  constexpr long limit = static_cast<long>(HTML_MAX_GRID_ROWS) * HTML_COLUMNS;
-  if (at >= limit) return;
-  n = std::min(n, limit - at);
-  if (n <= 0 || !growGrid(page, (at + n + HTML_COLUMNS - 1) / HTML_COLUMNS)) return;
-  if (src != nullptr) memcpy(page->text + at, src, static_cast<size_t>(n));
-  else memset(page->text + at, fill, static_cast<size_t>(n));
+  n = std::min(n, GRID_LIMIT - at);
+  if (n <= 0) return;
+  if (!reachGrid(at + n)) return;
+  long to = blockOffset(at);
+  if (src != nullptr) memcpy(grid.block + to, src, static_cast<size_t>(n));
+  else memset(grid.block + to, fill, static_cast<size_t>(n));
+  grid.high = std::max(grid.high, to + n);
 }
 
-long offsetOf(long row, long column) { return row * HTML_COLUMNS + column; }
+// The rows that the text at the start of row (not yet flattened) covers:
+// 0 without text, more than 1 for a line of 132 characters or more.
+long rowsOfText(long row) {
+  if (row < grid.done || row >= HTML_MAX_GRID_ROWS) return 0;
+  long at = blockOffset(offsetOf(row, 0));
+  if (at >= grid.high) return 0;
+  long len = static_cast<long>(strnlen(grid.block + at, static_cast<size_t>(grid.high - at)));
+  return len == 0 ? 0 : len / HTML_COLUMNS + 1;
+}
+
+// Notes the text offset of row; false when the table cannot grow.
+bool noteLine(long row, long offset) {
+  if (row >= grid.lineCap) {
+    // A line takes a byte of the text at least, and most take many more.
+    long cap = std::max({2 * grid.lineCap, row + 1024, grid.size / 32});
+    void *more = AdjustMem(grid.lineAt, static_cast<size_t>(cap) * sizeof(int));
+    if (more == nullptr) return false;
+    grid.lineAt = static_cast<int *>(more);
+    grid.lineCap = cap;
+  }
+  grid.lineAt[row] = static_cast<int>(offset);
+  return true;
+}
+
+// Flattens the rows from done on that lie before row limit: each row's text
+// up to its first NUL, then "\n". A row whose text runs into the rows it
+// covers (132 characters or more) takes them along. Unless final, a row is
+// only taken when its NUL lies before row limit, where nothing can write
+// any more.
+void flattenGrid(long limit, bool final) {
+  while (grid.done < limit) {
+    // The text never passes the start of the row being flattened, so the
+    // block holding that row holds the text too.
+    if (!reachGrid(offsetOf(grid.done + 1, 0))) return;
+    long start = blockOffset(offsetOf(grid.done, 0));
+    long len = static_cast<long>(strnlen(grid.block + start, static_cast<size_t>(std::max(0L, grid.high - start))));
+    if (!final && offsetOf(grid.done, len) >= offsetOf(limit, 0)) break;
+    long span = len / HTML_COLUMNS;
+    for (long s = 0; s <= span && grid.done + s < limit; s++)
+      if (!noteLine(grid.done + s, grid.out + s * HTML_COLUMNS)) return;
+    memmove(grid.block + grid.out, grid.block + start, static_cast<size_t>(len));
+    grid.out += len;
+    grid.block[grid.out++] = '\n';
+    grid.high = std::max(grid.high, grid.out);
+    grid.done += span + 1;
+  }
+  if (blockOffset(offsetOf(grid.done, 0)) - grid.out > GRID_GAP) compactGrid();
+}
 
 // A number from a page attribute, clamped so that sums of them stay small.
 int readNumber(const char *text) {
@@ -141,8 +299,14 @@ HtmlTable *sizeTable(HtmlElement *element, int available) {
   int *rowH = work[layout.sizing - 1][0];
   int *colW = work[layout.sizing - 1][1];
   int *colSet = work[layout.sizing - 1][2];   // explicit widths from the cells
-  memset(colW, 0, sizeof work[0][1]);
-  memset(colSet, 0, sizeof work[0][2]);
+  // Column entries are cleared as far as the scan reaches them.
+  int cleared = 0;
+  auto clearTo = [&](int n) {
+    if (n <= cleared) return;
+    memset(colW + cleared, 0, static_cast<size_t>(n - cleared) * sizeof(int));
+    memset(colSet + cleared, 0, static_cast<size_t>(n - cleared) * sizeof(int));
+    cleared = n;
+  };
 
   t->rule = 1;
   int borderPx = 0, spacingPx = 0, paddingPx = 0;
@@ -189,6 +353,7 @@ HtmlTable *sizeTable(HtmlElement *element, int available) {
   int row = -1, rows = 0, cell = -1, h = 0;
   auto inCell = [&] { return row >= 0 && cell >= 0 && cell < HTML_MAX_TABLE_CELLS; };
   auto grow = [&](int w, int lines) {
+    clearTo(cell + 1);
     colW[cell] = std::max(colW[cell], std::min(w, HTML_MAX_TABLE_WIDTH));
     h += lines;
     rowH[row] = std::max(rowH[row], h);
@@ -209,6 +374,7 @@ HtmlTable *sizeTable(HtmlElement *element, int available) {
         break;
       case K_TD: {
         cell++;
+        clearTo(std::min(cell + 1, HTML_MAX_TABLE_CELLS));
         char value[TOKEN_BUF_SIZE];
         if (width != 0 && e->length > 0 && cell < HTML_MAX_TABLE_CELLS && colSet[cell] == 0 &&
             findWidth(static_cast<const char *>(e->text), value)) {
@@ -245,6 +411,7 @@ HtmlTable *sizeTable(HtmlElement *element, int available) {
     }
   }
 
+  clearTo(columns);
   element->tag = HtmlFitab;
   element->text = t;
   if (hasWidth && width != 0) {
@@ -300,12 +467,20 @@ void PrintText(HtmlFile *, int *row, int *column, const char *text, int length, 
 void BuildTextImage(HtmlFile *file) {
   HtmlPage *page = pCurrentPage;
   if (page == nullptr) return;
+  // Another page's grid in the making is given up: that page is laid out
+  // again when its text is asked for.
+  dropGrid();
   PutMem(page->text);
   page->text = nullptr;
-  page->gridRows = 0;
-  // Most elements add at most two rows; a grid of that size is rarely grown.
-  long rows = std::min<long>(HTML_MAX_GRID_ROWS, INITIAL_ROWS + 2L * page->body->count);
-  if (!growGrid(page, rows)) SysError("Unable to allocate memory");
+  // A page's text rarely needs more than a few bytes per element; the part
+  // of the block that is never written costs no memory.
+  long size = std::min(GRID_LIMIT, GRID_BLOCK + 32L * page->body->count);
+  grid.block = page->text = static_cast<char *>(GetMem(static_cast<size_t>(size) + 2));
+  if (grid.block == nullptr) SysError("Unable to allocate memory");
+  htmlpages::adviseLargePages(grid.block, static_cast<size_t>(size) + 2);
+  grid.page = page;
+  grid.size = size;
+  page->laying = 1;
   ListDelAllItems(page->links);
   page->lines = 0;
   layout = Layout{};
@@ -347,7 +522,11 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
     return table != nullptr && c >= 0 && c < table->columns ? table->colWidths[c] : 0;
   };
   HtmlElement *e = static_cast<HtmlElement *>(ListWalk(page->body, table != nullptr ? 1 : 0));
+  const bool flattens = table == nullptr && gridOf(page);
   for (; e != nullptr; e = nextElement()) {
+    // Outside tables the rows above the cursor are complete: nothing of the
+    // page writes above the row it stands on.
+    if (flattens && row > grid.done) flattenGrid(std::min(row, HTML_MAX_GRID_ROWS), false);
     if (e->tag == nullptr) {
       PrintText(file, &row, &column, static_cast<const char *>(e->text), e->length, 0);
       continue;
@@ -424,6 +603,11 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
           t->x = left;
           t->y = column > left ? row + 1 : row;
         } else {
+          // Text on the row comes first: a table beside it would have
+          // nothing before its left edge on its other rows, and a row's
+          // text ends at its first NUL, so all but its first line would
+          // be lost, and the text after it with them.
+          if (column > 0) newLine();
           t->x = column;
           t->y = row;
         }
@@ -469,7 +653,12 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
         break;
     }
   }
-  if (table == nullptr) page->lines = std::clamp(row, 0, HTML_MAX_GRID_ROWS);
+  // The last row counts when text stands on it, with the rows its text
+  // runs into: a page need not end with a line break.
+  if (table == nullptr) {
+    const long last = flattens ? rowsOfText(row) : 0;
+    page->lines = static_cast<int>(std::clamp(row + last, 0L, long{HTML_MAX_GRID_ROWS}));
+  }
 }
 
 int GetColumnCnt() {
@@ -517,48 +706,23 @@ void DrawTableArea(HtmlFile *, HtmlTable *t) {
 void PrintTextImage(HtmlFile *file) {
   HtmlPage *page = pCurrentPage;
   if (page == nullptr) return;
-  if (page->text == nullptr) BuildTextImage(file);
-  if (page->gridRows == 0) return;   // flattened already
-  growGrid(page, page->lines);
-  int lines = std::min(page->lines, page->gridRows);
-  char *g = page->text;
-  const long size = static_cast<long>(page->gridRows) * HTML_COLUMNS;
-  MemHolder offsets(GetMem((static_cast<size_t>(lines) + 1) * sizeof(long)));
-  auto *lineAt = static_cast<long *>(offsets.get());
-  if (lineAt == nullptr) SysError("Unable to allocate memory");
-  long out = 0;
-  for (int i = 0; i < lines;) {
-    long start = offsetOf(i, 0);
-    long len = static_cast<long>(strnlen(g + start, static_cast<size_t>(size - start)));
-    memmove(g + out, g + start, static_cast<size_t>(len));
-    // Rows that a long line runs into count on from its start.
-    int span = static_cast<int>(len / HTML_COLUMNS);
-    for (int s = 0; s <= span && i + s < lines; s++) lineAt[i + s] = out + s * HTML_COLUMNS;
-    out += len;
-    g[out++] = '\n';
-    i += span + 1;
-  }
-  g[out] = '\0';
+  if (page->text == nullptr || (page->laying && !gridOf(page))) BuildTextImage(file);
+  if (!gridOf(page)) return;   // flattened already
+  const int lines = std::clamp(page->lines, 0, HTML_MAX_GRID_ROWS);
+  flattenGrid(lines, true);
+  const long out = grid.out;
+  grid.block[out] = '\0';
   page->lines = lines;
-  page->gridRows = 0;
+  page->laying = 0;
   for (ListNode *n = page->links->head; n != nullptr; n = n->next) {
     HtmlLink *link = *static_cast<HtmlLink **>(n->item);
     long row = link->position + link->end / HTML_COLUMNS;
-    long pos = row < lines ? lineAt[row] + link->end % HTML_COLUMNS : out;
+    long pos = row < lines && row < grid.lineCap ? grid.lineAt[row] + link->end % HTML_COLUMNS : out;
     pos = std::clamp(pos, 0L, out);
     link->position = static_cast<int>(pos);
     link->end = static_cast<int>(std::min(pos + link->length, out));
   }
-  // The text moves into a block of its own size: shrinking the grid in
-  // place would clear all of its unused rows.
-  if (size > 2 * out + MEM_BLOCK_SIZE) {
-    auto *text = static_cast<char *>(GetMem(static_cast<size_t>(out) + 1));
-    if (text != nullptr) {
-      memcpy(text, g, static_cast<size_t>(out) + 1);
-      PutMem(g);
-      page->text = text;
-    }
-  }
+  dropGrid();
 }
 
 int GetLinkLabelLen(const HtmlLink *link) {

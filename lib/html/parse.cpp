@@ -4,15 +4,21 @@
 // The parser works in place on the file's text: tags and text runs are cut
 // with NUL bytes and elements point into the text, so the text lives as long
 // as its file. The text always ends in a NUL, and no scan runs past it.
+// The list nodes, elements and link records that the parser makes are laid
+// side by side in a few large blocks that the file owns (its chunks): a
+// help file of a megabyte has a hundred thousand elements.
 #include "html.h"
 
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "MemMgr.h"
+#include "large_pages.h"
 #include "utils.h"
 
 HtmlFile *aFile[HTML_MAX_FILES];
@@ -36,7 +42,17 @@ namespace {
 
 constexpr int ENTITY_MAX_REACH = 15;   // the ";" of a named reference lies at most this far
 
-bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Characters that a text run takes as they are: all but the NUL, "<", "&"
+// and white space.
+constexpr std::array<bool, 256> plainChars = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 1; c < 256; c++) plain[static_cast<size_t>(c)] = c != '<' && c != '&' && !isSpace(static_cast<unsigned char>(c));
+  return plain;
+}();
+
+bool isPlain(unsigned char c) { return plainChars[c]; }
 
 // A character reference at p (an "&"): the character and the bytes it takes,
 // or 0 bytes when p starts none. A reference must close with ";" before the
@@ -103,33 +119,147 @@ HtmlPage *addPage(HtmlFile *file) {
   return static_cast<HtmlPage *>(ListPushItem(file->pages, &page, sizeof page));
 }
 
-// Releases a file record with its pages and everything they own: the link
-// records of "a" elements and the table records of "fitab" elements.
+// ---------------------------------------------------------------- chunks --
+
+constexpr size_t CHUNK_LEAST = 4096;
+constexpr size_t CHUNK_MOST = size_t{1} << 28;
+constexpr size_t CHUNK_PER_BYTE = 8;   // bytes of elements a byte of text makes, at most as a rule
+
+}  // namespace
+
+// One block of a file's parsed records; they follow this header.
+struct HtmlChunk {
+  HtmlChunk *next;
+  size_t used;
+  size_t size;
+};
+
+namespace {
+
+// Gives the file a new chunk of size bytes for its records.
+void addChunk(HtmlFile *file, size_t size) {
+  size = std::clamp(size, CHUNK_LEAST, CHUNK_MOST);
+  auto *c = static_cast<HtmlChunk *>(GetMem(sizeof(HtmlChunk) + size));
+  if (c == nullptr) SysError("Unable to allocate memory");
+  htmlpages::adviseLargePages(c, sizeof(HtmlChunk) + size);
+  c->size = size;
+  c->next = file->chunks;
+  file->chunks = c;
+}
+
+// n zero bytes (a multiple of 8, at most CHUNK_LEAST) from the file's chunks.
+void *takeFromChunks(HtmlFile *file, size_t n) {
+  HtmlChunk *c = file->chunks;
+  if (c == nullptr || c->size - c->used < n) {
+    addChunk(file, c != nullptr ? 2 * c->size : CHUNK_LEAST);
+    c = file->chunks;
+  }
+  void *p = reinterpret_cast<char *>(c + 1) + c->used;
+  c->used += n;
+  return p;
+}
+
+bool inChunks(const HtmlFile *file, const void *p) {
+  for (const HtmlChunk *c = file->chunks; c != nullptr; c = c->next) {
+    const char *from = reinterpret_cast<const char *>(c + 1);
+    if (p >= from && p < from + c->used) return true;
+  }
+  return false;
+}
+
+// Whether a tag name is one of ",/a,/b,/font," (FindTokenC). Without the
+// list's separator in it only those three names match, or an empty name,
+// which FindTokenC matches with the list's end.
+bool endsInline(const char *name) {
+  if (name[0] != '/') return name[0] == '\0';
+  if (strchr(name, ',') != nullptr) return FindTokenC(name, ",/a,/b,/font,") != 0;
+  const char c = static_cast<char>(tolower(static_cast<unsigned char>(name[1])));
+  if (c == 'a' || c == 'b') return name[2] == '\0';
+  return c == 'f' && strcasecmp(name, "/font") == 0;
+}
+
+// Whether a tag name is "/" and the closing name (letter case ignored).
+bool closes(const char *name, const char *closing) {
+  return name[0] == '/' && tolower(static_cast<unsigned char>(name[1])) == tolower(static_cast<unsigned char>(closing[0])) &&
+         strcasecmp(name + 1, closing) == 0;
+}
+
+bool isAnchor(const char *tag) { return tag != nullptr && (tag[0] == 'a' || tag[0] == 'A') && tag[1] == '\0'; }
+
+// Splits the attribute text of an "a" tag in place into the link's target
+// and kind: the last name or href attribute wins.
+void readAnchor(HtmlLink *link, char *text) {
+  constexpr char kDelims[] = " \t\n\r";
+  for (char *word = GetTokenParse(text, kDelims); word != nullptr; word = GetTokenParse(nullptr, kDelims)) {
+    char *eq = strchr(word, '=');
+    if (eq == nullptr) continue;
+    *eq = '\0';
+    char *value = eq + 1;
+    if (*value == '"') value++;
+    char *quote = strchr(value, '"');
+    if (quote != nullptr) *quote = '\0';
+    int kind = FindTokenC(word, ",name,href,");
+    if (kind != 0) {
+      link->target = value;
+      link->kind = kind;
+    }
+  }
+}
+
+// AddAtribute for the parser: node, element and link record come from the
+// file's chunks. length is the text's length.
+void appendElement(HtmlFile *file, List *list, char *tag, char *text, int length) {
+  auto *node = static_cast<ListNode *>(takeFromChunks(file, sizeof(ListNode) + sizeof(HtmlElement)));
+  auto *element = reinterpret_cast<HtmlElement *>(node + 1);
+  element->tag = tag;
+  element->text = text;
+  element->length = length;
+  if (isAnchor(tag)) {
+    auto *link = static_cast<HtmlLink *>(takeFromChunks(file, sizeof(HtmlLink)));
+    readAnchor(link, text);
+    element->text = link;
+  }
+  node->item = element;
+  node->size = sizeof(HtmlElement);
+  ListPushLink(list, node);
+}
+
+// Releases an element list; what lies in the file's chunks goes with them.
+void releaseElements(const HtmlFile *file, List *list) {
+  for (ListNode *n = list->head, *next; n != nullptr; n = next) {
+    next = n->next;
+    auto *e = static_cast<HtmlElement *>(n->item);
+    if (isAnchor(e->tag) && !inChunks(file, e->text)) {
+      PutMem(e->text);
+    } else if (e->tag == HtmlFitab) {
+      auto *table = static_cast<HtmlTable *>(e->text);
+      PutMem(table->rowHeights);
+      PutMem(table->colWidths);
+      PutMem(table);
+    }
+    if (!inChunks(file, n)) {
+      PutMem(n->item);
+      PutMem(n);
+    }
+  }
+  *list = List{};
+  ListDel(list);
+}
+
+// Releases a file record with its pages and everything they own.
 void releaseFile(HtmlFile *file) {
   for (ListNode *n = file->pages->head; n != nullptr; n = n->next) {
     auto *page = static_cast<HtmlPage *>(n->item);
-    for (ListNode *b = page->body->head; b != nullptr; b = b->next) {
-      auto *e = static_cast<HtmlElement *>(b->item);
-      if (e->tag == nullptr) continue;
-      if (strcasecmp(e->tag, "a") == 0) {
-        PutMem(e->text);
-      } else if (e->tag == HtmlFitab) {
-        auto *table = static_cast<HtmlTable *>(e->text);
-        PutMem(table->rowHeights);
-        PutMem(table->colWidths);
-        PutMem(table);
-      }
-    }
-    for (ListNode *h = page->head->head; h != nullptr; h = h->next) {
-      auto *e = static_cast<HtmlElement *>(h->item);
-      if (e->tag != nullptr && strcasecmp(e->tag, "a") == 0) PutMem(e->text);
-    }
-    ListDel(page->head);
-    ListDel(page->body);
+    releaseElements(file, page->body);
+    releaseElements(file, page->head);
     ListDel(page->links);
     PutMem(page->text);
   }
   ListDel(file->pages);
+  for (HtmlChunk *c = file->chunks, *next; c != nullptr; c = next) {
+    next = c->next;
+    PutMem(c);
+  }
   PutMem(file->content);
   PutMem(file->name);
   PutMem(file);
@@ -207,24 +337,10 @@ char *GetKeyWord(HtmlFile *file) {
 
 void AddAtribute(List *list, char *tag, char *text) {
   HtmlElement element{tag, text, StrLen(text)};
-  if (tag != nullptr && strcasecmp(tag, "a") == 0) {
+  if (isAnchor(tag)) {
     auto *link = static_cast<HtmlLink *>(GetMem(sizeof(HtmlLink)));
     if (link == nullptr) SysError("Unable to allocate memory");
-    constexpr char kDelims[] = " \t\n\r";
-    for (char *word = GetTokenParse(text, kDelims); word != nullptr; word = GetTokenParse(nullptr, kDelims)) {
-      char *eq = strchr(word, '=');
-      if (eq == nullptr) continue;
-      *eq = '\0';
-      char *value = eq + 1;
-      if (*value == '"') value++;
-      char *quote = strchr(value, '"');
-      if (quote != nullptr) *quote = '\0';
-      int kind = FindTokenC(word, ",name,href,");
-      if (kind != 0) {
-        link->target = value;
-        link->kind = kind;
-      }
-    }
+    readAnchor(link, text);
     element.text = link;
   }
   ListPushItem(list, &element, sizeof element);
@@ -244,11 +360,18 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
   };
   while (*r != '\0') {
     unsigned char c = static_cast<unsigned char>(*r);
+    if (isPlain(c)) {
+      if (run == nullptr) run = w = r;
+      do *w++ = *r++;
+      while (isPlain(static_cast<unsigned char>(*r)));
+      continue;
+    }
     if (c == '<') {
       *r = '\0';
       if (run != nullptr) {
         *w = '\0';
-        AddAtribute(list, nullptr, run);
+        // "&#0;" puts a NUL into a run: its length ends there.
+        appendElement(file, list, nullptr, run, static_cast<int>(strnlen(run, static_cast<size_t>(w - run))));
         run = nullptr;
       }
       char *inner = r + 1;
@@ -263,12 +386,12 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
       char *name;
       char *attrs;
       splitTag(inner, &name, &attrs);
-      if (closing != nullptr && name[0] == '/' && strcasecmp(name + 1, closing) == 0) {
+      if (closing != nullptr && closes(name, closing)) {
         file->position = next;
         return;
       }
-      AddAtribute(list, name, attrs);
-      afterInline = FindTokenC(name, ",/a,/b,/font,") != 0;
+      appendElement(file, list, name, attrs, StrLen(attrs));
+      afterInline = endsInline(name);
       r = next;
       continue;
     }
@@ -296,8 +419,6 @@ void ParseHtml(HtmlFile *file, List *list, const char *closing) {
       }
       continue;
     }
-    accept(static_cast<char>(c), r);
-    r++;
   }
   file->position = r;
 }
@@ -334,6 +455,9 @@ HtmlFile *ParseHtmlFile(const char *name, const char *text) {
   file->content = content;
   file->position = content;
   file->pages = ListCreate();
+  // The records of a page take a few times the bytes of its text; the part
+  // of the chunk that is never used costs no memory.
+  addChunk(file, (strlen(content) + 1) * CHUNK_PER_BYTE);
   // The target points into the name's copy, which the record keeps.
   file->name = static_cast<char *>(fileName.release());
   readPages(file);

@@ -41,7 +41,11 @@ TEST_F(HtmlTest, BodyIsLaidOut) {
            std::string(85, ' ') + "\n"},
       {"<ol><li><table border><tr><td>t</td></tr></table></ol>", "\n   1. \n,-,\n|t|\n'-'\n\n"},
       {"a\n  b<a href=x>L</a><br>", "a\nb<L>\n"},
-      {"a<br>b", "a\n"},
+      // A page need not end with a line break, and a table after text
+      // starts below it: beside it, its lower lines and what follows were
+      // lost.
+      {"a<br>b", "a\nb\n"},
+      {"<h1>H</h1>Intro<table border><tr><td>t</td></tr></table>after", "\nH\n\nIntro\n,-,\n|t|\n'-'\nafter\n"},
       {"<fitab border>a<br>", "a\n"},
       {repeat("x", 140) + "<a href=y>L</a><br>", repeat("x", 140) + "<L>\n"},
   };
@@ -50,6 +54,46 @@ TEST_F(HtmlTest, BodyIsLaidOut) {
     htmltest::resetHelp();
     EXPECT_EQ(layOut(c.body), c.text);
   }
+}
+
+// Pages far larger than the rows a layout keeps at a time: the lines and
+// link offsets come out whole across the moves and the growth of the block.
+TEST_F(HtmlTest, LargePagesComeOutWhole) {
+  std::string body, text;
+  for (int i = 0; i < 20000; i++) {
+    body += "line " + std::to_string(i) + (i % 1000 == 0 ? "<a href=x>L</a>" : "") + "<br>";
+    text += "line " + std::to_string(i) + (i % 1000 == 0 ? "<L>" : "") + "\n";
+  }
+  EXPECT_EQ(layOut(body), text);
+  ASSERT_EQ(pCurrentPage->links->count, 20);
+  for (int n = 1; n <= 20; n++) {
+    const HtmlLink *link = linkN(pCurrentPage, n);
+    EXPECT_EQ(std::string(pCurrentPage->text + link->position, 3), "<L>");
+  }
+  htmltest::resetHelp();
+  const std::string run = repeat("x", 300000);
+  EXPECT_EQ(layOut(run + "<a href=y>L</a><br>after<br>"), run + "<L>\nafter\n");
+  EXPECT_EQ(linkN(pCurrentPage, 1)->position, 300000);
+}
+
+// One page's layout given up for another's is done again when its text is
+// asked for.
+TEST_F(HtmlTest, InterleavedLayoutsComeOutWhole) {
+  HtmlFile *file = ParseHtmlFile("t.htm", "<html><body>one<p>two</body><html page=\"b\"><body>three<br></body>");
+  ASSERT_NE(file, nullptr);
+  auto *a = static_cast<HtmlPage *>(ListFindItemN(file->pages, 1));
+  auto *b = static_cast<HtmlPage *>(ListFindItemN(file->pages, 2));
+  const std::string textA = a->text, textB = b->text;
+  pCurrentPage = a;
+  BuildTextImage(file);
+  pCurrentPage = b;
+  BuildTextImage(file);
+  PrintTextImage(file);
+  pCurrentPage = a;
+  PrintTextImage(file);
+  EXPECT_EQ(a->text, textA);
+  EXPECT_EQ(b->text, textB);
+  EXPECT_EQ(a->lines, 3);
 }
 
 TEST_F(HtmlTest, TitleIsCentredInEightyColumns) {
@@ -70,7 +114,7 @@ TEST_F(HtmlTest, LinksKnowTheirOffsets) {
       {"a\n b<a href=x>L</a><br>", 3, 6, 3, 1},
       {"x<br>y<a href=x></a><br>", 3, 5, 2, 0},
       {"x<a name=n></a><br>", 1, 1, 0, 0},
-      {"x<br><a href=x>on the last row</a>", 2, 2, 17, 0},
+      {"x<br><a href=x>on the last row</a>", 2, 19, 17, 15},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.body);

@@ -3,6 +3,10 @@
 // file table and its limit.
 #include "html_fixture.h"
 
+#include <string>
+
+#include "MemMgr.h"
+
 namespace {
 
 using htmltest::HtmlTest;
@@ -117,6 +121,32 @@ TEST_F(HtmlTest, FileTableRefusesTheHundredAndFirstFile) {
   EXPECT_EQ(aFile[HTML_MAX_FILES - 1], last);
   EXPECT_EQ(ParseHtmlFile("f5", nullptr), aFile[5]);
   EXPECT_EQ(CurrentFile, 5);
+}
+
+// Anchors make the most records per byte of text, more than the file's
+// first chunk holds; every element and link must survive the move to the
+// next chunks, and release must give all of them back.
+TEST_F(HtmlTest, ElementsOutgrowTheFirstChunk) {
+  constexpr int kAnchors = 5000;
+  std::string body;
+  for (int i = 0; i < kAnchors; i++) body += "<a name=n" + std::to_string(i) + ">x</a>";
+  HtmlFile *file = ParseHtmlFile("t.htm", ("<html><body>" + body + "</body>").c_str());
+  ASSERT_NE(file, nullptr);
+  const HtmlPage *page = static_cast<HtmlPage *>(file->pages->head->item);
+  EXPECT_EQ(page->body->count, 3 * kAnchors);
+  ASSERT_EQ(page->links->count, kAnchors);
+  int i = 0;
+  for (const ListNode *n = page->links->head; n != nullptr; n = n->next, i++) {
+    const HtmlLink *link = *static_cast<HtmlLink **>(n->item);
+    ASSERT_EQ(link->target, "n" + std::to_string(i));
+    ASSERT_EQ(link->position, i);
+  }
+  // Elements added one by one beside the chunks' are released one by one.
+  char tag[] = "a", attrs[] = "href=x", run[] = "y";
+  AddAtribute(page->body, tag, attrs);
+  AddAtribute(page->body, nullptr, run);
+  HtmlReleaseFiles();
+  EXPECT_EQ(pMemB, nullptr);
 }
 
 }  // namespace
