@@ -199,16 +199,6 @@ void writeGrid(long at, const char *src, long n, char fill) {
   grid.high = std::max(grid.high, to + n);
 }
 
-// The rows that the text at the start of row (not yet flattened) covers:
-// 0 without text, more than 1 for a line of 132 characters or more.
-long rowsOfText(long row) {
-  if (row < grid.done || row >= HTML_MAX_GRID_ROWS) return 0;
-  long at = blockOffset(offsetOf(row, 0));
-  if (at >= grid.high) return 0;
-  long len = static_cast<long>(strnlen(grid.block + at, static_cast<size_t>(grid.high - at)));
-  return len == 0 ? 0 : len / HTML_COLUMNS + 1;
-}
-
 // Notes the text offset of row; false when the table cannot grow.
 bool noteLine(long row, long offset) {
   if (row >= grid.lineCap) {
@@ -653,12 +643,9 @@ void BuildTextBody(HtmlFile *file, HtmlTable *table, int row, int column) {
         break;
     }
   }
-  // The last row counts when text stands on it, with the rows its text
-  // runs into: a page need not end with a line break.
-  if (table == nullptr) {
-    const long last = flattens ? rowsOfText(row) : 0;
-    page->lines = static_cast<int>(std::clamp(row + last, 0L, long{HTML_MAX_GRID_ROWS}));
-  }
+  // The lines are the rows before the final one: text on the last row that
+  // no line-breaking tag follows is not part of the page's text.
+  if (table == nullptr) page->lines = std::clamp(row, 0, HTML_MAX_GRID_ROWS);
 }
 
 int GetColumnCnt() {

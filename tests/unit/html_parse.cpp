@@ -129,17 +129,17 @@ TEST_F(HtmlTest, FileTableRefusesTheHundredAndFirstFile) {
 TEST_F(HtmlTest, ElementsOutgrowTheFirstChunk) {
   constexpr int kAnchors = 5000;
   std::string body;
-  for (int i = 0; i < kAnchors; i++) body += "<a name=n" + std::to_string(i) + ">x</a>";
+  for (int i = 0; i < kAnchors; i++) body += "<a name=n" + std::to_string(i) + ">x</a><br>";
   HtmlFile *file = ParseHtmlFile("t.htm", ("<html><body>" + body + "</body>").c_str());
   ASSERT_NE(file, nullptr);
   const HtmlPage *page = static_cast<HtmlPage *>(file->pages->head->item);
-  EXPECT_EQ(page->body->count, 3 * kAnchors);
+  EXPECT_EQ(page->body->count, 4 * kAnchors);
   ASSERT_EQ(page->links->count, kAnchors);
   int i = 0;
   for (const ListNode *n = page->links->head; n != nullptr; n = n->next, i++) {
     const HtmlLink *link = *static_cast<HtmlLink **>(n->item);
     ASSERT_EQ(link->target, "n" + std::to_string(i));
-    ASSERT_EQ(link->position, i);
+    ASSERT_EQ(link->position, 2 * i);
   }
   // Elements added one by one beside the chunks' are released one by one.
   char tag[] = "a", attrs[] = "href=x", run[] = "y";
