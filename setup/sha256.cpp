@@ -68,14 +68,18 @@ void compressBlocks(uint32_t state[8], const unsigned char *p, size_t count) {
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("sse2"))) __m128i load(const void *at) {
+  return _mm_loadu_si128(static_cast<const __m128i *>(at));
+}
+
 // The same with the processor's SHA instructions, where it has them: the
 // state kept as ABEF and CDGH, four rounds of the schedule per step.
 __attribute__((target("sha,ssse3,sse4.1"))) void compressBlocksSha(uint32_t state[8],
                                                                  const unsigned char *p,
                                                                  size_t count) {
   const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
-  __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state)), 0xB1);
-  __m128i cdgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state + 4)), 0x1B);
+  __m128i tmp = _mm_shuffle_epi32(load(state), 0xB1);
+  __m128i cdgh = _mm_shuffle_epi32(load(state + 4), 0x1B);
   __m128i abef = _mm_alignr_epi8(tmp, cdgh, 8);
   cdgh = _mm_blend_epi16(cdgh, tmp, 0xF0);
   for (; count > 0; --count, p += 64) {
@@ -84,14 +88,14 @@ __attribute__((target("sha,ssse3,sse4.1"))) void compressBlocksSha(uint32_t stat
     for (int i = 0; i < 16; ++i) {
       __m128i &w = m[i % 4];
       if (i < 4) {
-        w = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i)), byteSwap);
+        w = _mm_shuffle_epi8(load(p + 16 * i), byteSwap);
       } else {
         // w still holds the words of step i - 4.
         const __m128i &w3 = m[(i + 1) % 4], &w2 = m[(i + 2) % 4], &w1 = m[(i + 3) % 4];
         w = _mm_sha256msg2_epu32(
             _mm_add_epi32(_mm_sha256msg1_epu32(w, w3), _mm_alignr_epi8(w1, w2, 4)), w1);
       }
-      __m128i k = _mm_add_epi32(w, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kRound + 4 * i)));
+      __m128i k = _mm_add_epi32(w, load(kRound + 4 * i));
       cdgh = _mm_sha256rnds2_epu32(cdgh, abef, k);
       abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(k, 0x0E));
     }
