@@ -31,22 +31,18 @@ struct MemBlock {
   int32_t usedLen;      // dedicated blocks: the rounded length in use
   int32_t freeNodes;    // regular blocks: free nodes; dedicated blocks: 0
   char *data;           // the data area (a separate mapping)
-  // The MAT and the fields below it come before the node table, so that a
-  // new block touches one page of its descriptor (new pages are costly).
-  char MAT[MEM_NODES + 1];
-  // Where the two mappings came from: 1 when taken from the C heap because
-  // "/dev/zero" could not be opened (released with free, not munmap).
-  uint8_t heapDesc;
-  uint8_t heapData;
-  // Search hints: no run of noRunOf free nodes is left (0: not known, and
-  // then the summaries below are read afresh from the MAT before they are
-  // used), and every node below lowFree is in use. noRunOf is one more than
-  // the longest free run after a search of the block that failed, and stays
-  // so as nodes come back; taking nodes can leave it too high, which the
-  // next failed search mends.
+  // Search hints, laid out so that an allocation or a release reads the
+  // first three cache lines of the descriptor, then one line each of
+  // freeBits, the MAT and the node table. No run of noRunOf free nodes is
+  // left (0: not known, and then the summaries below are read afresh from
+  // the MAT before they are used), and every node below lowFree is in use.
+  // noRunOf is one more than the longest free run after a search of the
+  // block that failed, and stays so as nodes come back; taking nodes can
+  // leave it too high, which the next failed search mends.
   int32_t noRunOf;
   int32_t lowFree;
-  uint64_t freeBits[MEM_NODES / 64];  // bit i % 64 of word i / 64 set: node i free
+  int32_t slot;       // position among the regular blocks in chain order
+  int32_t pristine;   // nodes from here on were never handed out: still zero
   uint32_t freeGroups;                // bit w set: freeBits[w] all free
   // Of each group of 64 nodes: free nodes at its start and at its end, and
   // its longest free run (groupPre is zero past the last group); brought up
@@ -55,8 +51,14 @@ struct MemBlock {
   uint8_t groupPre[MEM_NODES / 64 + 16];
   uint8_t groupSuf[MEM_NODES / 64];
   uint8_t groupBest[MEM_NODES / 64];
-  int32_t slot;       // position among the regular blocks in chain order
-  int32_t pristine;   // nodes from here on were never handed out: still zero
+  // Where the two mappings came from: 1 when taken from the C heap because
+  // "/dev/zero" could not be opened (released with free, not munmap).
+  uint8_t heapDesc;
+  uint8_t heapData;
+  uint64_t freeBits[MEM_NODES / 64];  // bit i % 64 of word i / 64 set: node i free
+  // The MAT comes before the node table, so that a new block touches one
+  // page of its descriptor (new pages are costly).
+  char MAT[MEM_NODES + 1];
   MemNodeEntry nodes[MEM_NODES];
 };
 

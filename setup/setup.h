@@ -111,7 +111,6 @@ class Sha256 {
   void hex(char out[65]);
 
  private:
-  void block(const unsigned char *p);
   uint32_t state_[8];
   unsigned char buf_[64] = {};
   size_t used_ = 0;

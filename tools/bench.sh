@@ -8,8 +8,12 @@
 #   kind "time":  our median time / the alternative's, met when <= goal
 #   kind "speed": the alternative's median time / ours, met when >= goal
 # Benchmark names are exact Google Benchmark names (see <program> --benchmark_list_tests).
+# The last line is the installer against its floor in the sandbox
+# (tools/install-bench.sh, about a minute); --no-install leaves it out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+install=1
+[ "${1:-}" != --no-install ] || install=0
 
 REPS=${BENCH_REPS:-7}
 RATIOS=(
@@ -61,4 +65,9 @@ for r in "${RATIOS[@]}"; do
     printf "%-42s %9.2fx %8s  %s\n", l, x, goalText, met ? "yes" : "NO"
   }'
 done
+if [ "$install" = 1 ]; then
+  line=$(tools/install-bench.sh 2>&1 | tail -1)
+  echo "$line"
+  case $line in *" yes "*) ;; *) status=1 ;; esac
+fi
 exit $status

@@ -50,6 +50,25 @@ bool formatLogPath(char *path, size_t size) {
          snprintf(path, size, "%s/%s.log", pLogPath, my_name) < static_cast<int>(size);
 }
 
+// Makes the missing log at path (its file name in /tmp is name). The one
+// place where the log reaches up into the command table: a missing log is
+// made with its touch and opened to everyone with its chmod, quietly. Both
+// follow links, so the file is first created here, exclusively and without
+// following one; a link planted in the meantime makes that fail and keeps
+// the commands away from it. A name the shell would interpret, or a table
+// without touch, chmod or sh, leaves the creation to this open.
+void createLog(const char *path, const char *name) {
+  const int fd = OpenCheckedFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, 1);
+  if (fd < 0) return;
+  fchmod(fd, 0666);
+  close(fd);
+  if (*my_name != '-' && IsShellWord(my_name, ShellContext::Word) && TestCmd(CMD_TOUCH) &&
+      TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
+    SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
+    SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
+  }
+}
+
 }  // namespace
 
 void ResetLogRun() { flFirstLogMsg = 1; }
@@ -91,25 +110,13 @@ void PutLogMsgV(const char *fmt, va_list ap) {
     fprintf(stderr, "ERROR: couldn't open %s/%s.log\n", pLogPath, my_name);
     return;
   }
-  // The one place where the log reaches up into the command table: a missing
-  // log is made with its touch and opened to everyone with its chmod, quietly.
-  // Both follow links, so the file is first created here, exclusively and
-  // without following one; a link planted after the listing makes that fail
-  // and keeps the commands away from it. A name the shell would interpret,
-  // or a table without touch, chmod or sh, leaves the creation to this open.
-  if (!FindFile(pLogPath, name)) {
-    const int fd = OpenCheckedFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, 1);
-    if (fd >= 0) {
-      fchmod(fd, 0666);
-      close(fd);
-      if (*my_name != '-' && IsShellWord(my_name, ShellContext::Word) && TestCmd(CMD_TOUCH) && TestCmd(CMD_CHMOD) && TestCmd(CMD_SH)) {
-        SysCmd(CMD_TOUCH, 0, "%s/%s", pLogPath, name);
-        SysCmd(CMD_CHMOD, 0, "666 %s/%s", pLogPath, name);
-      }
-    }
+  // The log is opened and checked directly (one open, one fstat), never
+  // looked for in a listing of /tmp, which may hold thousands of files.
+  int fd = OpenCheckedFile(path, O_WRONLY | O_APPEND, 0, 1);
+  if (fd < 0 && errno == ENOENT) {
+    createLog(path, name);
+    fd = openLogSafely(path);
   }
-
-  int fd = openLogSafely(path);
   if (fd < 0) {
     fprintf(stderr, "ERROR: couldn't open %s\n", path);
     return;

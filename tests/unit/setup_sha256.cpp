@@ -37,7 +37,9 @@ TEST(Sha256Test, KnownVectors) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.data.substr(0, 20));
-    for (size_t piece : {c.data.size() + 1, size_t{1}, size_t{63}, size_t{65}}) {
+    // Whole blocks are hashed from the caller's bytes, the rest is kept.
+    for (size_t piece : {c.data.size() + 1, size_t{1}, size_t{63}, size_t{64}, size_t{65},
+                         size_t{1000}}) {
       if (c.data.size() > 1000 && piece < 60) continue;
       EXPECT_EQ(digest(c.data, piece), c.hex);
     }

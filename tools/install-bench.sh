@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The installer against its floor: a package tree of FILES files and MB
+# megabytes (default 2,000 and 100) is made into a distribution of 1 MB
+# pieces, then, in one sandbox and interleaved, installed with setup and
+# carried through the floor by hand (the pieces joined, decompressed,
+# unpacked and the tree copied with cp -pr), REPS times each. Prints one
+# line: the median of the installs over the median of the floors, with
+# both medians, or with --detail the time of each step of the last install
+# from its log. Never runs setup outside tools/sandbox.
+#
+#   tools/install-bench.sh [--setup PATH] [--files N] [--mb N] [--reps N] [--detail]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+setup_bin=build/default/setup/setup files=2000 mb=100 reps=${BENCH_REPS:-5} detail=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --setup) setup_bin=$2; shift 2 ;;
+    --files) files=$2; shift 2 ;;
+    --mb) mb=$2; shift 2 ;;
+    --reps) reps=$2; shift 2 ;;
+    --detail) detail=1; shift ;;
+    *) echo "usage: $0 [--setup PATH] [--files N] [--mb N] [--reps N] [--detail]" >&2; exit 2 ;;
+  esac
+done
+if [ "$setup_bin" = build/default/setup/setup ]; then
+  cmake --preset default >/dev/null
+  cmake --build build/default -j2 --target setup >/dev/null
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tree=$work/tree
+cp -r examples/package "$tree"
+mkdir "$tree/pkg/data"
+# Text of random words in base64 (it compresses to about three quarters,
+# as program files and fonts do), cut into the files.
+head -c $((mb * 1024 * 1024 * 3 / 4)) /dev/urandom | base64 -w 76 >"$work/text"
+(cd "$tree/pkg/data" && split -a 4 -d -n "$files" "$work/text" f)
+rm "$work/text"
+printf 'dir data mode 755\n' >>"$tree/pkg/pkg.list"
+tools/mkdist --setup "$setup_bin" --piece-size 1M "$tree" "$work/dist" >/dev/null
+rm -rf "$tree"
+
+cat >"$work/run.sh" <<'EOF'
+if [ "$TARNU_SANDBOX" != 1 ] || [ ! -e /.tarnu-sandbox ]; then
+  echo 'install-bench: refusing to run outside the sandbox' >&2; exit 99
+fi
+now() { date +%s.%N; }
+clean() {
+  rm -rf /usr/Tarnu /var/spool/Tarnu /tmp/TarnuInstall /tmp/floor /tmp/setup.log
+  rm -f /usr/bin/tpqadmin /usr/bin/tprint
+}
+install() {
+  t0=$(now)
+  (cd / && /dist/setup </bench/yes >/dev/null 2>&1) || { echo "setup failed" >&2; exit 1; }
+  t1=$(now)
+  [ -f /usr/Tarnu/tpxx/data/f0000 ] || { echo "setup installed nothing" >&2; exit 1; }
+  echo "$t0 $t1" >>/bench/install
+  cp /tmp/setup.log /bench/log
+}
+floor() {
+  t0=$(now)
+  mkdir /tmp/floor && cd /tmp/floor
+  cat /dist/pkg_tar.* >Linuxi386Tpxx.tar.Z
+  uncompress Linuxi386Tpxx.tar.Z
+  tar xf Linuxi386Tpxx.tar
+  cp -pr pkg/data /tmp/floor/copy
+  t1=$(now)
+  cd /
+  echo "$t0 $t1" >>/bench/floor
+}
+for i in $(seq "$1"); do
+  clean; install
+  clean; floor
+done
+clean
+EOF
+printf 'y\n' >"$work/yes"
+tools/sandbox --bind "$work/dist:/dist" --bind-rw "$work:/bench" -- /bin/bash /bench/run.sh "$reps"
+
+median() {
+  awk '{print $2 - $1}' "$1" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+ours=$(median "$work/install")
+floor=$(median "$work/floor")
+awk -v a="$ours" -v b="$floor" -v f="$files" -v m="$mb" 'BEGIN {
+  printf "%-42s %9.2fx %8s  %s   (%.2f s / %.2f s)\n", "install " f " files, " m " MB vs its floor",
+    a / b, "<= 1.5x", a / b <= 1.5 ? "yes" : "NO", a, b }'
+[ "$detail" = 0 ] || cat "$work/log"
