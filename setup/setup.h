@@ -102,9 +102,12 @@ int VerifyArchivePieces(const char *dir);
 int PieceHasChecksum(const char *dir, const char *piece);
 
 // ------------------------------------------------------------- checksums --
-// SHA-256 of a stream of bytes.
+// SHA-256 of a stream of bytes, with the processor's SHA instructions
+// where it has them.
 class Sha256 {
  public:
+  // The portable rounds only, whatever the processor has (for tests).
+  static inline bool portableOnly = false;
   Sha256();
   void update(const void *data, size_t size);
   // Ends the stream; the digest as 64 lower-case hex digits and a NUL.

@@ -118,7 +118,7 @@ bool haveShaInstructions() {
 void compress(uint32_t state[8], const unsigned char *p, size_t count) {
 #if defined(__x86_64__) || defined(__i386__)
   static const bool sha = haveShaInstructions();
-  if (sha) {
+  if (sha && !Sha256::portableOnly) {
     compressBlocksSha(state, p, count);
     return;
   }
