@@ -312,9 +312,12 @@ TEST_F(PkgListInstallTest, CheckpsQuitsWhenTheUserSaysSo) {
 
 TEST_F(PkgListInstallTest, CheckpsGoesOnWhenTheProgramsEnd) {
   auto dist = DistWithList("checkps tprint,tsf\nt after\n");
+  // The program must still run when the list reaches "checkps", however
+  // busy the machine, and end before the first check after the 5-second
+  // wait that answer 1 asks for.
   const Outcome o = Install(
       dist->path(), StatScript({"after"}),
-      "cp /bin/sleep /tmp/tsf && (/tmp/tsf 2 &)\n",
+      "cp /bin/sleep /tmp/tsf && (/tmp/tsf 4 &)\n",
       "y\n1\n");
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(o.out.find("tsf ("), std::string::npos) << o.out;
