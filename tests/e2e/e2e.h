@@ -141,6 +141,7 @@ struct Run {
   std::vector<std::string> binds;  // more --bind HOST:PATH for the sandbox
   bool keepUpper = false;          // list the files written (`written`)
   bool changes = false;            // the sandbox's change report (`changes`)
+  int timeLimit = 0;               // seconds before setup is killed (status 137)
 };
 
 // The same record under a name that a test body can use unqualified (inside
@@ -178,6 +179,7 @@ inline Outcome RunSetup(const std::string &distDir, const Run &run) {
         "cd /\n"
      << run.before << "\n"
      << "cd " << Quote(run.cwd) << " || exit 98\n"
+     << (run.timeLimit > 0 ? "timeout -s KILL " + std::to_string(run.timeLimit) + " " : "")
      << "env" << envWords << " " << Quote(run.program) << argWords
      << (run.noInput ? " </dev/null" : " </e2e/stdin")
      << " >/e2e/out/stdout 2>/e2e/out/stderr\n"
