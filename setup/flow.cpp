@@ -196,12 +196,15 @@ void useWorkAreaParent(const char *word) {
   }
 }
 
-// Whether no other user can change what path names: every directory on
-// the way to it (after links) is root's and open to others only when sticky,
-// as /tmp is, and every link on the way is root's too. Otherwise another
-// user could rename the work area and put their own in its place while root
-// unpacks and carries it out.
+// Whether no other user can change what the existing path names: every
+// directory on the way to it (after links) is root's or ours and open to
+// others only when sticky, as /tmp is, and every link on the way is root's
+// or ours too. Otherwise another user could rename the work area and put
+// their own in its place while root unpacks and carries it out.
 bool ownedAllTheWay(const char *path) {
+  const auto foreign = [](const struct stat &st) {
+    return st.st_uid != 0 && st.st_uid != geteuid();
+  };
   char real[PATH_MAX];
   if (path[0] == '\0' || realpath(path, real) == nullptr) return false;
   MemHolder walk(SaveStr("%s", path));
@@ -209,13 +212,13 @@ bool ownedAllTheWay(const char *path) {
   for (char *cut = strchr(p + 1, '/');; cut = strchr(cut + 1, '/')) {
     if (cut != nullptr) *cut = '\0';
     struct stat st;
-    if (lstat(p, &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid != 0) return false;
+    if (lstat(p, &st) == 0 && S_ISLNK(st.st_mode) && foreign(st)) return false;
     if (cut == nullptr) break;
     *cut = '/';
   }
   for (;;) {
     struct stat st;
-    if (stat(real[0] != '\0' ? real : "/", &st) != 0 || st.st_uid != 0) return false;
+    if (stat(real[0] != '\0' ? real : "/", &st) != 0 || foreign(st)) return false;
     const bool othersWrite =
         (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
     if (othersWrite && (st.st_mode & S_ISVTX) == 0) return false;
@@ -298,8 +301,11 @@ int MakeOwnDirectory(const char *path) {
 }
 
 void CreateWorkArea(const char *workArea) {
+  // A parent that is not there fails at the mkdir below.
   char parent[PATH_MAX];
-  if (!PathDir(workArea, parent, sizeof parent) || !ownedAllTheWay(parent)) {
+  struct stat st;
+  if (PathDir(workArea, parent, sizeof parent) && stat(parent, &st) == 0 &&
+      !ownedAllTheWay(parent)) {
     printf("ERROR: another user can change %s, so the work area cannot be made in it\n", parent);
     fflush(stdout);
     exit(2);
