@@ -4,7 +4,6 @@
 // the installation exactly as an uninterrupted one does.
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <random>
 #include <string>
 
@@ -15,26 +14,7 @@ namespace {
 using e2e::Invocation;
 using e2e::Outcome;
 
-class Faults : public e2e::SetupTest {
- protected:
-  Outcome run(const e2e::Dist &d, const Invocation &r) {
-    EXPECT_TRUE(d.ok());
-    Outcome o = e2e::RunSetup(d.path(), r);
-    EXPECT_EQ(o.sandboxStatus, 0) << o.sandboxErr;
-    return o;
-  }
-  // A distribution of the sample package whose list is replaced by list.
-  std::unique_ptr<e2e::Dist> distWithList(const std::string &list) {
-    tree_ = std::make_unique<e2e::Tree>();
-    e2e::WriteFile(tree_->pkg("pkg.list"), list);
-    return std::make_unique<e2e::Dist>(std::vector<std::string>{}, tree_->path());
-  }
-  std::unique_ptr<e2e::Tree> tree_;
-};
-
-bool EndsWith(const std::string &text, const std::string &tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+class Faults : public e2e::DistTest {};
 
 // Which of the package list's marks exist, one a line.
 std::string ListMarks(std::initializer_list<const char *> names) {
@@ -51,7 +31,8 @@ TEST_F(Faults, EndOfInputAtEveryQuestion) {
   const std::string first =
       "printf 'y\\n' | /dist/setup >/dev/null 2>&1 || echo first run failed\n"
       "rm /usr/Tarnu/tpxx/before /usr/Tarnu/tpxx/after\n";
-  const std::string running = "cp /bin/sleep /tmp/tprint && (/tmp/tprint 300 </dev/null >/dev/null 2>&1 &)\n";
+  const std::string running =
+      "cp /bin/sleep /tmp/tprint && (/tmp/tprint 300 </dev/null >/dev/null 2>&1 &)\n";
   const struct {
     const char *question;
     std::string before;
@@ -67,11 +48,12 @@ TEST_F(Faults, EndOfInputAtEveryQuestion) {
     r.before = c.before;
     r.after = ListMarks({"before", "after"});
     r.timeLimit = 60;
-    const Outcome o = run(*dist, r);
+    const Outcome o = run(r, *dist);
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(EndsWith(o.out, "\nERROR: end of input, no answer was given; the installation stops\n"))
+    EXPECT_TRUE(e2e::EndsWith(
+        o.out, "\nERROR: end of input, no answer was given; the installation stops\n"))
         << o.out;
-    EXPECT_TRUE(EndsWith(o.log, "ERROR: end of input at a question\n")) << o.log;
+    EXPECT_TRUE(e2e::EndsWith(o.log, "ERROR: end of input at a question\n")) << o.log;
     EXPECT_EQ(o.report, c.marks);
   }
 }
@@ -97,7 +79,7 @@ TEST_F(Faults, HostilePackageList) {
   Invocation r;
   r.after = ListMarks({"first", "injected", "last"}) +
             "grep -c '^/.*touch  */usr/Tarnu/tpxx/after' /tmp/setup.log\n";
-  const Outcome o = run(*dist, r);
+  const Outcome o = run(r, *dist);
   EXPECT_EQ(o.status, 0) << o.out;
   EXPECT_EQ(o.report, "first\nlast\n" + std::to_string(std::size(cases)) + "\n");
 }
@@ -112,8 +94,9 @@ TEST_F(Faults, KilledRunsAreCompletedByTheNextRun) {
   const char *count = std::getenv("TARNU_E2E_KILLS");
   const int kills = count != nullptr ? std::atoi(count) : 50;
   const char *seedText = std::getenv("TARNU_E2E_KILL_SEED");
-  const unsigned seed = seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10))
-                                            : std::random_device{}();
+  const unsigned seed = seedText != nullptr
+                            ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10))
+                            : std::random_device{}();
   SCOPED_TRACE("TARNU_E2E_KILL_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> perMille(0, 999);
@@ -121,7 +104,8 @@ TEST_F(Faults, KilledRunsAreCompletedByTheNextRun) {
   for (int i = 0; i < kills; ++i) moments += " " + std::to_string(perMille(random));
 
   const std::string script =
-      "installed='/usr/Tarnu /var/spool/Tarnu /usr/bin/tprint /usr/bin/tpqadmin /usr/share/doc/tarnu-doc'\n"
+      "installed='/usr/Tarnu /var/spool/Tarnu /usr/bin/tprint /usr/bin/tpqadmin'\n"
+      "installed=\"$installed /usr/share/doc/tarnu-doc\"\n"
       "describe() {\n"
       "  find $installed | LC_ALL=C sort | while read -r f; do\n"
       "    case $f in */log/tpqadmin.log) stat -c '%A %U:%G %N' \"$f\"; continue;; esac\n"
@@ -151,12 +135,11 @@ TEST_F(Faults, KilledRunsAreCompletedByTheNextRun) {
       "  fi\n"
       "done\n"
       "echo \"$during $failed\"\n";
-  e2e::Dist sample;
   Invocation r;
   r.before = "cat >/var/tmp/kills.sh <<'EOF'\n" + script + "EOF\n";
   r.program = "/bin/sh";
   r.args = {"/var/tmp/kills.sh"};
-  const Outcome o = run(sample, r);
+  const Outcome o = run(r);
   EXPECT_EQ(o.status, 0) << o.err;
   // The last line counts the kills that met a running setup and the second
   // runs that failed; the lines before it tell what each failed one left.
