@@ -112,23 +112,28 @@ TEST_F(RootSafety, MissingCommandStopsTheRunAtStartUp) {
   EXPECT_EQ(o.report, "3\nls: cannot access '/usr/Tarnu': No such file or directory\n");
 }
 
-// Damaged pieces are refused, naming the piece, before anything outside the
-// work area changes; a distribution without checksums installs as before.
+// Damaged or missing pieces are refused, naming the piece, before anything
+// outside the work area changes; a distribution without checksums installs
+// as before.
 TEST_F(RootSafety, DamagedArchivePiecesAreRefused) {
   e2e::Dist d({"--piece-size", "1K"});
+  const std::string mismatch = "ERROR: the archive piece does not match its checksum: ";
   const struct {
     const char *what;
     const char *damage;
-    const char *piece;   // null: the installation completes
+    std::string refusal;  // the last line; empty: the installation completes
   } cases[] = {
       {"flipped byte",
        "f=pkg_tar.002; o=$(( $(stat -c %s $f) - 10 )); b=$(od -An -tu1 -j$o -N1 $f); "
        "printf \"\\\\$(printf %o $((b ^ 1)))\" | dd of=$f bs=1 seek=$o conv=notrunc 2>/dev/null",
-       "pkg_tar.002"},
-      {"truncated piece", "truncate -s -1 pkg_tar.003", "pkg_tar.003"},
+       mismatch + "pkg_tar.002\n"},
+      {"truncated piece", "truncate -s -1 pkg_tar.003", mismatch + "pkg_tar.003\n"},
       {"swapped pieces", "mv pkg_tar.001 x && mv pkg_tar.002 pkg_tar.001 && mv x pkg_tar.002",
-       "pkg_tar.001"},
-      {"no checksum file", "rm sums && sed -i /^sums$/d disks", nullptr},
+       mismatch + "pkg_tar.001\n"},
+      {"missing piece", "rm pkg_tar.002", "ERROR: cannot read the archive piece pkg_tar.002\n"},
+      {"missing piece, no checksum file", "rm sums pkg_tar.002 && sed -i /^sums$/d disks",
+       "ERROR: exit status 1\n"},
+      {"no checksum file", "rm sums && sed -i /^sums$/d disks", ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -137,15 +142,13 @@ TEST_F(RootSafety, DamagedArchivePiecesAreRefused) {
     r.program = "/srv/d/setup";
     r.after = "ls -d /usr/Tarnu/tpxx/tsf";
     const Outcome o = run(r, d);
-    if (c.piece == nullptr) {
+    if (c.refusal.empty()) {
       EXPECT_EQ(o.status, 0);
       EXPECT_EQ(o.report, "/usr/Tarnu/tpxx/tsf\n");
       continue;
     }
     EXPECT_EQ(o.status, 1);
-    const std::string tail =
-        std::string("ERROR: the archive piece does not match its checksum: ") + c.piece + "\n";
-    EXPECT_TRUE(e2e::EndsWith(o.out, tail)) << o.out;
+    EXPECT_TRUE(e2e::EndsWith(o.out, c.refusal)) << o.out;
     EXPECT_EQ(o.report, "ls: cannot access '/usr/Tarnu/tpxx/tsf': No such file or directory\n");
   }
 }
