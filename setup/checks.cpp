@@ -4,8 +4,8 @@
 // the pieces that the disk list names.
 //
 // Space figures are in df's unit, as "isize" and "tsize" are written. End of
-// input at a question counts as the refusing answer, so a run without input
-// ends instead of asking for ever.
+// input at a question stops the run with status 1: nobody is there to
+// answer, and no answer is taken for one that was never given.
 #include <unistd.h>
 
 #include <cctype>
@@ -39,6 +39,13 @@ int readSizeFile(const char *name, double *value) {
 int pathExists(const char *path) { return FindFile(path, nullptr); }
 
 constexpr size_t kHashDigits = 64;
+
+[[noreturn]] void stopAtEndOfInput() {
+  PutLogMsg("ERROR: end of input at a question\n");
+  printf("\nERROR: end of input, no answer was given; the installation stops\n");
+  fflush(stdout);
+  exit(1);
+}
 
 [[noreturn]] void refusePiece(const char *what, const char *name) {
   printf("ERROR: %s %s\n", what, name);
@@ -162,7 +169,7 @@ int QuitForRunningProcesses(const char *list) {
     fflush(stdout);
 
     char choice = 0;
-    if (scanf("%c%*c", &choice) < 1) return 1;  // end of input: quit
+    if (scanf("%c%*c", &choice) < 1) stopAtEndOfInput();
     if (choice == '1') {
       for (int i = 0; i < kWaitChecks; ++i) {
         sleep(kWaitSeconds);
@@ -190,7 +197,7 @@ int readyForInstallation() {
     for (;;) {
       printf("%s", nlsSetupStrCvt(63));
       fflush(stdout);
-      if (Gets(LineBuf, 511) == nullptr) exit(0);  // end of input: "no"
+      if (Gets(LineBuf, 511) == nullptr) stopAtEndOfInput();
       const char *word = GetToken(LineBuf, " \t\r\n");
       switch (word != nullptr ? FindToken(word, ",y,yes,n,no,") : 0) {
         case 1:

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,10 @@ constexpr char kSpoolBase[] = "/var/spool";
 // Present in the application directory while a new installation is under
 // way: a run that finds it carries out the new installation again.
 constexpr char kIncompleteMark[] = ".tp_incomplete";
+// Written by every new installation right after the mark and kept by every
+// upgrade: an application directory without it (and without the mark) was
+// left by a new installation stopped before it could write the mark.
+constexpr char kSubsystemFile[] = ".tp_cfg";
 bool flRedoNewInstall = false;
 // Every row of the command table a run may use, resolved before anything
 // changes.
@@ -190,6 +195,37 @@ void useWorkAreaParent(const char *word) {
   }
 }
 
+// Whether no other user can change what the existing path names: every
+// directory on the way to it (after links) is root's or ours and open to
+// others only when sticky, as /tmp is, and every link on the way is root's
+// or ours too. Otherwise another user could rename the work area and put
+// their own in its place while root unpacks and carries it out.
+bool ownedAllTheWay(const char *path) {
+  const auto foreign = [](const struct stat &st) {
+    return st.st_uid != 0 && st.st_uid != geteuid();
+  };
+  char real[PATH_MAX];
+  if (path[0] == '\0' || realpath(path, real) == nullptr) return false;
+  MemHolder walk(SaveStr("%s", path));
+  char *p = walk.str();
+  for (char *cut = strchr(p + 1, '/');; cut = strchr(cut + 1, '/')) {
+    if (cut != nullptr) *cut = '\0';
+    struct stat st;
+    if (lstat(p, &st) == 0 && S_ISLNK(st.st_mode) && foreign(st)) return false;
+    if (cut == nullptr) break;
+    *cut = '/';
+  }
+  for (;;) {
+    struct stat st;
+    if (stat(real[0] != '\0' ? real : "/", &st) != 0 || foreign(st)) return false;
+    const bool othersWrite =
+        (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
+    if (othersWrite && (st.st_mode & S_ISVTX) == 0) return false;
+    if (real[0] == '\0') return true;
+    *strrchr(real, '/') = '\0';
+  }
+}
+
 }  // namespace
 
 char *StripToBaseName(char *path) {
@@ -264,6 +300,15 @@ int MakeOwnDirectory(const char *path) {
 }
 
 void CreateWorkArea(const char *workArea) {
+  // A parent that is not there fails at the mkdir below.
+  char parent[PATH_MAX];
+  struct stat st;
+  if (PathDir(workArea, parent, sizeof parent) && stat(parent, &st) == 0 &&
+      !ownedAllTheWay(parent)) {
+    printf("ERROR: another user can change %s, so the work area cannot be made in it\n", parent);
+    fflush(stdout);
+    exit(2);
+  }
   DeleteFile(nullptr, workArea);
   if (!MakeOwnDirectory(workArea)) cannotOpen(workArea);
 }
@@ -362,6 +407,10 @@ void TarnuClean(const char *workArea) {
 }
 
 void RunSetup(int argc, char **argv) {
+  // Nothing the run creates is writable by group or others unless a mode is
+  // given for it: a scratch file in /tmp that others could write between the
+  // edit and its copy would carry their text into the installation.
+  umask(umask(0) | 022);
   checkOptions(argc, argv);
   if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit(0);
   flUseLog = 1;
@@ -384,7 +433,8 @@ void RunSetup(int argc, char **argv) {
   if (pCurrentInstallDir != nullptr) {
     checkWord("the earlier installation directory", pCurrentInstallDir);
     MemHolder earlier(SaveStr("%s/%s/%s", pCurrentInstallDir, kVendorDir, kPackageDir));
-    flRedoNewInstall = FindFile(earlier.str(), kIncompleteMark) != 0;
+    flRedoNewInstall = FindFile(earlier.str(), kIncompleteMark) != 0 ||
+                       FindFile(earlier.str(), kSubsystemFile) == 0;
   }
   pTargetInstallDir = pCmdLineInstallDir   ? pCmdLineInstallDir
                       : pCurrentInstallDir ? pCurrentInstallDir

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -74,6 +75,11 @@ inline std::string Quote(const std::string &word) {
     else q += c;
   }
   return q + "'";
+}
+
+inline bool EndsWith(const std::string &text, const std::string &tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // Runs a shell command line on the host; its exit status (or -1).
@@ -141,6 +147,7 @@ struct Run {
   std::vector<std::string> binds;  // more --bind HOST:PATH for the sandbox
   bool keepUpper = false;          // list the files written (`written`)
   bool changes = false;            // the sandbox's change report (`changes`)
+  int timeLimit = 0;               // seconds before setup is killed (status 137)
 };
 
 // The same record under a name that a test body can use unqualified (inside
@@ -178,6 +185,7 @@ inline Outcome RunSetup(const std::string &distDir, const Run &run) {
         "cd /\n"
      << run.before << "\n"
      << "cd " << Quote(run.cwd) << " || exit 98\n"
+     << (run.timeLimit > 0 ? "timeout -s KILL " + std::to_string(run.timeLimit) + " " : "")
      << "env" << envWords << " " << Quote(run.program) << argWords
      << (run.noInput ? " </dev/null" : " </e2e/stdin")
      << " >/e2e/out/stdout 2>/e2e/out/stderr\n"
@@ -269,6 +277,31 @@ class SetupTest : public ::testing::Test {
 
  private:
   std::vector<bool> present_;
+};
+
+// Fixture for runs over the sample distribution, or over one whose package
+// list a test replaces.
+class DistTest : public SetupTest {
+ protected:
+  static Dist &sample() {
+    static Dist d;
+    return d;
+  }
+  Outcome run(const Invocation &r, const Dist &d = sample()) {
+    EXPECT_TRUE(d.ok());
+    Outcome o = RunSetup(d.path(), r);
+    EXPECT_EQ(o.sandboxStatus, 0) << o.sandboxErr;
+    return o;
+  }
+  // A distribution of the sample package whose list is replaced by list.
+  std::unique_ptr<Dist> distWithList(const std::string &list) {
+    tree_ = std::make_unique<Tree>();
+    WriteFile(tree_->pkg("pkg.list"), list);
+    return std::make_unique<Dist>(std::vector<std::string>{}, tree_->path());
+  }
+
+ private:
+  std::unique_ptr<Tree> tree_;
 };
 
 }  // namespace e2e

@@ -176,10 +176,15 @@ TEST_F(SetupChecks, OldDaemonQuestion) {
               static_cast<size_t>(c.asked));
     EXPECT_EQ(count(out, "NOTE: TPrintD is located in <install directory>/Tarnu/tpxx\n"), 1u);
   }
-  for (const char *quits : {"no\n", "N\nno\n", ""}) {
+  for (const char *quits : {"no\n", "N\nno\n"}) {
     SCOPED_TRACE(testing::PrintToString(std::string(quits)));
     input(quits);
     EXPECT_EXIT(readyForInstallation(), ::testing::ExitedWithCode(0), "");
+  }
+  for (const char *ends : {"", "N\n"}) {  // no answer: a failure, not a "no"
+    SCOPED_TRACE(testing::PrintToString(std::string(ends)));
+    input(ends);
+    EXPECT_EXIT(readyForInstallation(), ::testing::ExitedWithCode(1), "");
   }
 }
 
@@ -222,7 +227,7 @@ TEST_F(SetupChecks, RunningProcessMenu) {
     const char *input;
     int shown;
   };
-  const Case cases[] = {{"2\n", 1}, {"x\n2\n", 2}, {"", 1}, {"\n", 2}};
+  const Case cases[] = {{"2\n", 1}, {"x\n2\n", 2}};
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
     input(c.input);
@@ -235,6 +240,11 @@ TEST_F(SetupChecks, RunningProcessMenu) {
                         "until these terminate:\n" + proc.name() + " ( ",
                         0),
               0u);
+  }
+  for (const char *ends : {"", "\n"}) {  // no answer: a failure, not a quit
+    SCOPED_TRACE(testing::PrintToString(std::string(ends)));
+    input(ends);
+    EXPECT_EXIT(QuitForRunningProcesses(list.c_str()), ::testing::ExitedWithCode(1), "");
   }
   proc.stop();
   input("");
