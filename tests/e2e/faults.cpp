@@ -68,16 +68,13 @@ TEST_F(Faults, HostilePackageList) {
   } cases[] = {
       {"comment longer than a line", "#" + std::string(5000, ' ') + "t injected\n"},
       {"entry longer than a line", "t " + std::string(5000, 'x') + "\n"},
-      // Disabled until the reader keeps the line after a NUL byte: today a
-      // line with a NUL is taken for a cut one, and the line after it is
-      // dropped with the tail.
-      // {"NUL byte inside a line", std::string("t nul\0 mode 4777\n", 17)},
+      {"NUL byte inside a line", std::string("t nul\0 mode 4777\n", 17)},
   };
   std::string list = "t first\n";
   for (const auto &c : cases) list += c.line + "t after\n";
   auto dist = distWithList(list + "t last");  // no final line end
   Invocation r;
-  r.after = ListMarks({"first", "injected", "last"}) +
+  r.after = ListMarks({"first", "injected", "nul", "last"}) +
             "grep -c '^/.*touch  */usr/Tarnu/tpxx/after' /tmp/setup.log\n";
   const Outcome o = run(r, *dist);
   EXPECT_EQ(o.status, 0) << o.out;
