@@ -18,6 +18,7 @@
 #include "SysCmd.h"
 #include "TextMenu.h"
 #include "html.h"
+#include "toolbase.h"
 #include "utils.h"
 
 namespace {
@@ -75,8 +76,7 @@ int browse(const char *pageName, const char *fileName) {
     fputs("tphelp: the commands clear and sh are needed to browse\n", stderr);
     return 1;
   }
-  const char *base = getenv("TARNU_TOOL_PATH");
-  pToolPath = SaveStr(base != nullptr ? base : TPHELP_TOOL_PATH);
+  pToolPath = FindToolBase(TPHELP_TOOL_PATH);
   pDrvCoreDB = NlsOpenDB("CoreString", 0);
   my_name = const_cast<char *>("tphelp");
   if (!HtmlHelp(fileName, nullptr)) return 1;
