@@ -36,7 +36,6 @@ constexpr char kIncompleteMark[] = ".tp_incomplete";
 // upgrade: an application directory without it (and without the mark) was
 // left by a new installation stopped before it could write the mark.
 constexpr char kSubsystemFile[] = ".tp_cfg";
-bool flRedoNewInstall = false;
 // Every row of the command table a run may use, resolved before anything
 // changes.
 constexpr int kUsedCommands[] = {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -121,6 +122,16 @@ void editEntry(const char *entry, const char *expressions) {
   SysCmd(CMD_RM, 0, "%s", scratch);
 }
 
+// Whether link is a symbolic link to the entry in the application directory.
+bool linksTo(const char *link, const char *entry) {
+  char target[PATH_MAX];
+  const ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n < 0) return false;
+  target[n] = '\0';
+  MemHolder want(SaveStr("%s/%s", pAppDir, entry));
+  return strcmp(target, want.str()) == 0;
+}
+
 void applyAttribute(int key, const char *entry, const char *value) {
   switch (key) {
     case kMode:
@@ -138,6 +149,7 @@ void applyAttribute(int key, const char *entry, const char *value) {
       SysCmd(CMD_CHGRP, 2, "-R %s %s/%s", value, pAppDir, entry);
       break;
     case kLink:
+      if (flRedoNewInstall && linksTo(value, entry)) break;   // made by the killed run
       SysCmd(CMD_LN, 2, "-s %s/%s %s", pAppDir, entry, value);
       break;
     case kName:
@@ -297,7 +309,14 @@ int carryOut(const PkgLine &line, const char *pkgDir) {
       if (!FindFile(pAppDir, entry)) return 0;
       break;
     case PKG_NEWDIR: {
-      if (FindFile(pAppDir, entry)) return 0;
+      // A directory is made once: when it exists, the line is skipped. A run
+      // that does an interrupted new installation again applies the
+      // attributes still, since the killed run may have stopped between
+      // making the directory and giving it its mode and link.
+      if (FindFile(pAppDir, entry)) {
+        if (!flRedoNewInstall) return 0;
+        break;
+      }
       MemHolder dir(SaveStr("%s/%s", pAppDir, entry));
       CreateFile(dir.str(), nullptr, "775", nullptr, nullptr);
       break;

@@ -40,6 +40,9 @@ extern InstallSiteInfoRec InstallSiteInfo;
 // the settings file, a copy or an edit of a file the distribution holds):
 // the run goes on, and ends with status 1 and a line naming the log.
 extern unsigned char flInstallIncomplete;
+// An interrupted new installation is being carried out again: what the
+// package list makes once may stand half-made.
+extern bool flRedoNewInstall;
 
 // --------------------------------------------------------------- the flow --
 // Ends the process (never returns).

@@ -14,3 +14,4 @@ const char *pBinaryInstanceCheckList = ",tpadmin,tpqadmin,tprint,tprtpxxtty,TPQ,
 const char *InstallInfo[5] = {};
 InstallSiteInfoRec InstallSiteInfo = {};
 unsigned char flInstallIncomplete = 0;
+bool flRedoNewInstall = false;

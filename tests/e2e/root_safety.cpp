@@ -188,6 +188,9 @@ TEST_F(RootSafety, InterruptedNewInstallationIsCompletedByTheNextRun) {
       {"before the directory is marked", KillAt("chmod", "755 /usr/Tarnu/tpxx"), false},
       {"after the directory appears", KillAt("chmod", "755 /usr/Tarnu/tpxx/TarnuPrinttpxx"), true},
       {"during the package list", KillAt("touch", "/usr/Tarnu/tpxx/log/tpqadmin.log"), true},
+      {"between a new directory and its mode", KillAt("chmod", "777 /usr/Tarnu/tpxx/spool"), true},
+      {"between a new directory and its link",
+       KillAt("ln", "-s /usr/Tarnu/tpxx/spool /var/spool/Tarnu/tpxx/queues"), true},
       {"before the final modes", KillAt("chmod", "755 /usr/Tarnu"), true},
   };
   for (const auto &c : cases) {
