@@ -71,7 +71,6 @@ FILE *openCurrentFile(const char *name, const char *mode, int errMode, int *faul
     *fault = ENAMETOOLONG;
     return nullptr;
   }
-  if (!FindFile(nullptr, path)) return nullptr;
   int flags = strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
   if (mode[0] == 'w') flags |= O_TRUNC;
   if (mode[0] == 'a') flags |= O_APPEND;
@@ -83,6 +82,9 @@ FILE *openCurrentFile(const char *name, const char *mode, int errMode, int *faul
       return f;
     }
     int err = errno;
+    // No entry at all is a missing database, not a failure to open one.
+    struct stat entry;
+    if (err == ENOENT && lstat(path, &entry) != 0) return nullptr;
     if (errMode == 1) fprintf(stderr, "ERROR: can't open file, %s\n", path);
     // Gone meanwhile: missing. Not a regular file: that will not pass.
     *fault = err == ENOENT ? DBM_FAULT_NONE : err == EINVAL ? DBM_FAULT_NOT_REGULAR : err;
@@ -192,20 +194,83 @@ struct RecordBuffer : MemHolder {
   char *buf() const { return str(); }
 };
 
-// The current file of a database opened for reading, with a record buffer
-// for the walk; both are released at the end of the scope.
+// The current file of a database, read whole with one read when opened and
+// walked in memory: next() decodes the following record into buf() as
+// GetData would, find() goes to a key's first record without decoding the
+// records before it. Both stop at the first damaged record, as GetData does.
 class RecordReader {
  public:
-  explicit RecordReader(const char *name) : in_(openCurrentFile(name, "rb", 0, &fault_)) {}
-  bool ok() const { return in_.get() != nullptr && rb_.buf() != nullptr; }
-  // Reads the next record into buf(); 0 at the end or at a damaged record.
-  int next() { return GetData(in_.get(), rb_.buf()); }
-  char *buf() const { return rb_.buf(); }
+  explicit RecordReader(const char *name) {
+    int fault;
+    FileHandle in(openCurrentFile(name, "rb", 0, &fault));
+    struct stat st;
+    if (!in || fstat(fileno(in.get()), &st) != 0 || st.st_size > 0x7fffff00) return;
+    data_.reset(DbmReadWhole(fileno(in.get()), st.st_size));
+    size_ = static_cast<size_t>(st.st_size);
+  }
+  bool ok() const { return data_.get() != nullptr; }
+  // The next record decoded into buf(); 0 at the end or at a damaged record.
+  int next() {
+    char *buf = this->buf();
+    int len = nextLength();
+    if (len < 0 || !buf) return 0;
+    memcpy(buf, data_.str() + pos_, static_cast<size_t>(len) + 2);
+    DbmDecodeChain(buf + 2, len);
+    if (recKeyLen(buf) + 2 > len) return 0;
+    pos_ += static_cast<size_t>(len) + 2;
+    return 1;
+  }
+  // The record buffer, made at the first call; null without memory.
+  char *buf() {
+    if (!rb_.str()) rb_.reset(GetMem(DBM_REC_BUF_SIZE));
+    return rb_.str();
+  }
+  // The value length of key's first record with its value decoded into dst
+  // (when not null), or -1 when no record before the end or the first
+  // damaged one matches.
+  int find(const char *key, void *dst) {
+    int k = static_cast<int>(strlen(key)) + 1;
+    for (int len; (len = nextLength()) >= 0; pos_ += static_cast<size_t>(len) + 2) {
+      const char *chain = data_.str() + pos_ + 2;
+      char head[2];
+      DbmDecodeChainPrefix(chain, len, head, 2);
+      int keyLen = loadHost16(head);
+      if (keyLen + 2 > len) return -1;
+      if (keyLen != k) continue;
+      // Plain byte i + 1 is plain byte i XOR chain byte i: the key is
+      // decoded forward and compared as it goes.
+      auto plain = static_cast<unsigned char>(head[1]);
+      int same = 0;
+      while (same < k && (plain ^= static_cast<unsigned char>(chain[1 + same])) ==
+                             static_cast<unsigned char>(key[same]))
+        ++same;
+      if (same < k) continue;
+      int n = len - k - 2;
+      // The value is the chain's tail: decoded from its last byte back.
+      auto *out = static_cast<char *>(dst);
+      if (out && n > 0) {
+        out[n - 1] = chain[len - 1];
+        for (int i = n - 2; i >= 0; --i) out[i] = static_cast<char>(chain[k + 2 + i] ^ out[i + 1]);
+      }
+      return n;
+    }
+    return -1;
+  }
 
  private:
-  int fault_ = DBM_FAULT_NONE;
-  FileHandle in_;
-  RecordBuffer rb_;
+  // L of the record at pos_, or -1 at the end and when the record is
+  // damaged (a length beyond the buffer or the file, or below its key field).
+  int nextLength() const {
+    if (size_ - pos_ < 2) return -1;
+    int len = loadHost16(data_.str() + pos_);
+    if (len < 2 || len > DBM_MAX_PAYLOAD || size_ - pos_ - 2 < static_cast<size_t>(len)) return -1;
+    return len;
+  }
+
+  MemHolder data_;
+  size_t size_ = 0;
+  size_t pos_ = 0;
+  MemHolder rb_;
 };
 
 }  // namespace
@@ -218,6 +283,44 @@ void DbmEncodeChain(char *p, int n) {
 
 void DbmDecodeChain(char *p, int n) {
   for (int i = n - 2; i >= 0; --i) p[i] = static_cast<char>(p[i] ^ p[i + 1]);
+}
+
+// Byte i of the plain run is the XOR of chain bytes i .. n-1: the tail
+// beyond m is folded eight bytes at a time, then the prefix is unrolled.
+void DbmDecodeChainPrefix(const char *src, int n, char *dst, int m) {
+  uint64_t wide = 0;
+  int i = m;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    memcpy(&v, src + i, 8);
+    wide ^= v;
+  }
+  wide ^= wide >> 32;
+  wide ^= wide >> 16;
+  wide ^= wide >> 8;
+  auto acc = static_cast<unsigned char>(wide);
+  for (; i < n; ++i) acc ^= static_cast<unsigned char>(src[i]);
+  for (int j = m - 1; j >= 0; --j) {
+    acc ^= static_cast<unsigned char>(src[j]);
+    dst[j] = static_cast<char>(acc);
+  }
+}
+
+char *DbmReadWhole(int fd, off_t size) {
+  auto *block = static_cast<char *>(GetMem(static_cast<size_t>(size) + 1));
+  if (!block) return nullptr;
+  off_t got = 0;
+  while (got < size) {
+    ssize_t r = read(fd, block + got, static_cast<size_t>(size - got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += r;
+  }
+  if (got != size) {
+    PutMem(block);
+    return nullptr;
+  }
+  return block;
 }
 
 int DbmIsBigEndian() {
@@ -451,15 +554,8 @@ int DbmDeleteRecords(const char *name, const char *prefix) {
 int DbmGetRecord(const char *name, const char *key, void *dst) {
   if (!name || !key || !dst) return 0;
   RecordReader reader(name);
-  if (!reader.ok()) return 0;
-  char *buf = reader.buf();
-  while (reader.next()) {
-    if (!keyMatches(buf, key)) continue;
-    int n = recValueLen(buf);
-    memcpy(dst, recValue(buf), static_cast<size_t>(n));
-    return n;
-  }
-  return 0;
+  int n = reader.ok() ? reader.find(key, dst) : -1;
+  return n > 0 ? n : 0;
 }
 
 int DbmGetNextRecord(const char *name, void *dst) {
@@ -480,11 +576,8 @@ int DbmGetNextRecord(const char *name, void *dst) {
 int DbmGetRecordSize(const char *name, const char *key) {
   if (!name || !key) return 0;
   RecordReader reader(name);
-  if (!reader.ok()) return 0;
-  char *buf = reader.buf();
-  while (reader.next())
-    if (keyMatches(buf, key)) return recValueLen(buf);
-  return 0;
+  int n = reader.ok() ? reader.find(key, nullptr) : -1;
+  return n > 0 ? n : 0;
 }
 
 char *DbmGetRecordList(const char *name, const char *sep, const char *close) {
