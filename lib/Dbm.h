@@ -226,6 +226,8 @@ int TestKeyName(const char *key, const char *prefixes);
 // The XOR chain of a run of n bytes, in place.
 void DbmEncodeChain(char *p, int n);
 void DbmDecodeChain(char *p, int n);
+// Decodes the n-byte chain at src into dst (which may be src).
+void DbmDecodeChainCopy(const char *src, char *dst, int n);
 // Decodes the first m (<= n) bytes of the n-byte chain at src into dst.
 void DbmDecodeChainPrefix(const char *src, int n, char *dst, int m);
 // Reads size bytes of fd into a new block (size + 1 bytes, a NUL behind);

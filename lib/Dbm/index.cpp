@@ -28,8 +28,7 @@ struct Slot {
 };
 
 constexpr uint32_t FIRST_SLOTS = 64;
-// A decoded key with room for a legacy record's key field before it.
-constexpr int KEY_ROOM = DBT_KEY_BUF_SIZE + 2;
+
 
 Slot *slots(DbTIndex *x) { return reinterpret_cast<Slot *>(x + 1); }
 
@@ -48,7 +47,7 @@ uint32_t hashKey(const char *p, size_t n) {
     h ^= h >> 32;
   }
   uint64_t v = 0;
-  memcpy(&v, p, n);
+  for (; n > 0; --n) v = (v << 8) | static_cast<unsigned char>(*p++);
   h = (h ^ v) * 0xc4ceb9fe1a85ec53ull;
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
@@ -63,36 +62,47 @@ void stamp(DbTIndex *x, const DbTHandle *h) {
   x->type = h->type;
 }
 
-// The key of the record at pos (key bytes with their NUL, K of them) into
-// buf, without touching the walk state; K, or 0 when it does not fit buf.
-int keyAt(const DbTHandle *h, int pos, char *buf) {
+// True when the record at pos holds key (k bytes with its NUL). The key is
+// decoded from its chain's end and compared as it goes: no copy, and a
+// mismatch stops at once. A legacy key lies inside the chain of its whole
+// payload, behind the key field, which must say k as well.
+bool keyEquals(const DbTHandle *h, int pos, const char *key, int k) {
   const char *rec = h->pImage + pos;
-  int len = load16(rec, h->swap);
+  const char *chain;
+  int n;
+  unsigned char acc = 0;
   if (h->type != DBT_TYPE_LEGACY) {
-    int k = load16(rec + 2, h->swap);
-    if (k > DBT_KEY_BUF_SIZE) return 0;
-    DbmDecodeChainPrefix(rec + 4, k, buf, k);
-    return k;
+    if (load16(rec + 2, h->swap) != k) return false;
+    chain = rec + 4;
+    n = k;
+  } else {
+    int len = load16(rec, 0);
+    if (len < k + 2) return false;
+    chain = rec + 2;
+    n = k + 2;
+    char tail[1];
+    DbmDecodeChainPrefix(chain + n - 1, len - n + 1, tail, 1);
+    acc = static_cast<unsigned char>(tail[0] ^ chain[n - 1]);
   }
-  char head[2];
-  DbmDecodeChainPrefix(rec + 2, len, head, 2);
-  int k = load16(head, 0);
-  if (k > DBT_KEY_BUF_SIZE) return 0;
-  DbmDecodeChainPrefix(rec + 2, len, buf, k + 2);
-  memmove(buf, buf + 2, static_cast<size_t>(k));
-  return k;
+  const int keyAt = n - k;
+  for (int j = n - 1; j >= keyAt; --j) {
+    acc ^= static_cast<unsigned char>(chain[j]);
+    if (acc != static_cast<unsigned char>(key[j - keyAt])) return false;
+  }
+  if (keyAt == 0) return true;
+  char field[2];
+  field[1] = static_cast<char>(acc ^ static_cast<unsigned char>(chain[1]));
+  field[0] = static_cast<char>(field[1] ^ chain[0]);
+  return load16(field, 0) == k;
 }
 
 // The slot holding key (k bytes with its NUL), or the empty slot where it
 // belongs.
 Slot *probe(DbTIndex *x, const DbTHandle *h, const char *key, int k, uint32_t hash) {
-  char buf[KEY_ROOM];
   for (uint32_t i = hash & x->mask;; i = (i + 1) & x->mask) {
     Slot *s = &slots(x)[i];
     if (s->pos1 == 0) return s;
-    if (s->hash == hash && keyAt(h, static_cast<int>(s->pos1 - 1), buf) == k &&
-        memcmp(buf, key, static_cast<size_t>(k)) == 0)
-      return s;
+    if (s->hash == hash && keyEquals(h, static_cast<int>(s->pos1 - 1), key, k)) return s;
   }
 }
 
@@ -138,7 +148,7 @@ bool build(DbTHandle *h) {
   drop(h);
   h->pIndex = newIndex(FIRST_SLOTS);
   if (!h->pIndex) return false;
-  char buf[KEY_ROOM];
+  char buf[DBT_KEY_BUF_SIZE];
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
     int k = e.keyLen;

@@ -306,9 +306,7 @@ void DbmTGetData(DbTHandle *h, void *dst, int n) {
   if (!h->pImage || h->cursor < 0 || h->cursor > h->length - n) {
     memset(p, 0, static_cast<size_t>(n));
   } else {
-    const char *e = h->pImage + h->cursor;
-    p[n - 1] = e[n - 1];
-    for (int i = n - 2; i >= 0; --i) p[i] = static_cast<char>(e[i] ^ p[i + 1]);
+    DbmDecodeChainCopy(h->pImage + h->cursor, p, n);
   }
   h->cursor += n;
 }
@@ -337,8 +335,7 @@ DbTWalk *WalkDbTRecords(DbTHandle *h, DbTWalk *entry, int step) {
   h->cursor = start + 2;
   int keyLen;
   if (h->type == DBT_TYPE_LEGACY) {
-    memcpy(pMem, h->pImage + h->cursor, static_cast<size_t>(len));
-    DbmDecodeChain(pMem, len);
+    DbmDecodeChainCopy(h->pImage + h->cursor, pMem, len);
     h->cursor += len;
     keyLen = load16(pMem, 0);
     if (keyLen + 2 > len) return cut();
