@@ -237,20 +237,25 @@ char *fileBuffer(size_t size, size_t *room) {
   return kept;
 }
 
+#ifdef __SSE2__
+// A mask of n (1 to 16) bytes of 0xff, then zeros.
+__m128i firstBytes(int n) {
+  static const unsigned char ones[32] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                         0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - n));
+}
+#endif
+
 // The XOR of the n bytes at p, sixteen or eight at a time; the last load
 // may reach up to SLACK - 1 bytes beyond them, which it leaves out.
 unsigned char xorAll(const char *p, int n) {
   uint64_t w = 0;
   int i = 0;
 #ifdef __SSE2__
-  static const unsigned char ones[32] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                         0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
   __m128i acc = _mm_setzero_si128();
   for (; i + 16 <= n; i += 16) acc = _mm_xor_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
   if (i < n) {
-    // ones + 16 - rest: rest bytes of 0xff, then zeros.
-    __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - (n - i)));
-    acc = _mm_xor_si128(acc, _mm_and_si128(mask, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
+    acc = _mm_xor_si128(acc, _mm_and_si128(firstBytes(n - i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
   }
   w = static_cast<uint64_t>(_mm_cvtsi128_si64(acc)) ^ static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
 #else
@@ -320,6 +325,21 @@ class RecordReader {
   // damaged one matches.
   int find(const char *key, void *dst) {
     int k = static_cast<int>(strlen(key)) + 1;
+#ifdef __SSE2__
+    // A matching record's chain begins with the k + 1 chain bytes of its
+    // key field and key, which equal those of the wanted key exactly when
+    // the key field does too; for short keys they are compared at once.
+    bool wide = k + 1 <= 16;
+    __m128i want = _mm_setzero_si128();
+    if (wide) {
+      char plain[18] = {}, encoded[16] = {};
+      storeHost16(plain, static_cast<uint16_t>(k));
+      memcpy(plain + 2, key, static_cast<size_t>(k));
+      for (int i = 0; i <= k; ++i) encoded[i] = static_cast<char>(plain[i] ^ plain[i + 1]);
+      want = _mm_loadu_si128(reinterpret_cast<const __m128i *>(encoded));
+    }
+    const __m128i mask = firstBytes(wide ? k + 1 : 16);
+#endif
     for (int len; (len = nextLength()) >= 0; pos_ += static_cast<size_t>(len) + 2) {
       const char *chain = data_ + pos_ + 2;
       // The key field: plain byte 0 is the XOR of the whole chain.
@@ -328,15 +348,24 @@ class RecordReader {
       head[1] = static_cast<char>(head[0] ^ chain[0]);
       int keyLen = loadHost16(head);
       if (keyLen + 2 > len) return -1;
-      if (keyLen != k) continue;
-      // Plain byte i + 1 is plain byte i XOR chain byte i: the key is
-      // decoded forward and compared as it goes.
-      auto plain = static_cast<unsigned char>(head[1]);
-      int same = 0;
-      while (same < k && (plain ^= static_cast<unsigned char>(chain[1 + same])) ==
-                             static_cast<unsigned char>(key[same]))
-        ++same;
-      if (same < k) continue;
+#ifdef __SSE2__
+      if (wide) {
+        __m128i got = _mm_and_si128(mask, _mm_loadu_si128(reinterpret_cast<const __m128i *>(chain)));
+        int same = _mm_movemask_epi8(_mm_cmpeq_epi8(got, want)) == 0xffff;
+        if (!(same & static_cast<int>(keyLen == k))) continue;
+      } else
+#endif
+      {
+        if (keyLen != k) continue;
+        // Plain byte i + 1 is plain byte i XOR chain byte i: the key is
+        // decoded forward and compared as it goes.
+        auto plain = static_cast<unsigned char>(head[1]);
+        int same = 0;
+        while (same < k && (plain ^= static_cast<unsigned char>(chain[1 + same])) ==
+                               static_cast<unsigned char>(key[same]))
+          ++same;
+        if (same < k) continue;
+      }
       int n = len - k - 2;
       // The value is the chain's tail: decoded from its last byte back.
       auto *out = static_cast<char *>(dst);

@@ -474,9 +474,9 @@ int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len) {
   if (h->type != DBT_TYPE_LEGACY && base < DBM_HEADER_SIZE) base = DBM_HEADER_SIZE;
   int size = base + l + 2;
   if (!h->pImage || size > h->imageSize) {
-    // The block grows by half at least, so a run of puts copies the image
-    // a bounded number of times.
-    long grown = static_cast<long>(h->imageSize) + h->imageSize / 2;
+    // The block at least doubles, so a run of puts copies the image a
+    // bounded number of times.
+    long grown = 2L * h->imageSize;
     int want = grown > size && grown <= 0x7fffff00 ? static_cast<int>(grown) : size;
     char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(want)));
     if (!q && want > size) {
