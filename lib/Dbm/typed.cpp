@@ -40,7 +40,6 @@ void store16(char *p, uint16_t v, unsigned char swap) {
 
 int firstRecord(const DbTHandle *h) { return h->type == DBT_TYPE_LEGACY ? 0 : DBM_HEADER_SIZE; }
 
-
 // The record count at offset 6 of a headered image: at most 9 digits within
 // the image; anything else counts as 0.
 long parseCount(const char *image, int length) {
