@@ -90,6 +90,7 @@ void TypedGet(benchmark::State &state) {
   pToolPath = const_cast<char *>(c.dir.c_str());
   DbTHandle *h = DbTOpen("cat", Flags);
   char value[256];
+  DbmTGetRecord(h, c.keys[0].c_str(), value);  // the index, built at the first lookup
   size_t i = 0;
   for (auto _ : state) {
     int n = DbmTGetRecord(h, c.keys[i++ % c.keys.size()].c_str(), value);
@@ -119,6 +120,7 @@ void NlsFetch(benchmark::State &state) {
   pToolPath = const_cast<char *>(c.dir.c_str());
   DbTHandle *h = DbTOpen("cat", 0);
   char out[NLS_STRBUF_SIZE];
+  NlsFetchString(h, out, NLS_BY_NUMBER, 1, 1);  // the index, built at the first lookup
   size_t i = 0;
   for (auto _ : state) {
     auto [set, number] = c.numbers[i++ % c.numbers.size()];

@@ -33,7 +33,7 @@ RATIOS=(
   "NlsFetchString 100K vs snprintf+map+stat|dbm_bench|NlsFetch/100000|NlsMap/100000|2|time"
   "DbmGetRecord 100K vs one read of the file|dbm_bench|PlainGet/100000|ReadFile/100000|2|time"
   "import 100K / import 10K (linear: 10x)|dbm_bench|Import/100000|Import/10000|12|time"
-  "import 100K vs parse+write+fsync|dbm_bench|Import/100000|ParseWriteFsync/100000|4|time"
+  "import 100K vs parse+write+fsync|dbm_bench|Import/100000|ParseWriteFsync/100000|10|time"
 )
 
 programs=$(printf '%s\n' "${RATIOS[@]}" | cut -d'|' -f2 | sort -u)

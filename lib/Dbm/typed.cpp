@@ -220,11 +220,11 @@ void DbTUpDate(DbTHandle *h) {
     h->fault = ENAMETOOLONG;
     return;
   }
-  // An unchanged file costs this one stat; the directory is listed only
-  // when the file cannot be examined, to tell a missing file apart.
+  // An unchanged file costs this one stat. A name without any entry (not
+  // even a dangling link) is a missing file.
   struct stat st;
   if (stat(path, &st) != 0) {
-    if (!FindFile(nullptr, path)) h->fault = DBM_FAULT_NONE;
+    if (lstat(path, &st) != 0) h->fault = DBM_FAULT_NONE;
     return;
   }
   if (h->pImage && h->mtime == st.st_mtime && h->mtimeNsec == st.st_mtim.tv_nsec &&
