@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <sys/types.h>
 
 // ------------------------------------------------------------ shared state --
 // Base directory of the embedding tool, no trailing slash; the databases live
@@ -57,6 +58,8 @@ struct DbmLink {
   int32_t iValueLen;    // value length, L - K - 2
 };
 
+struct DbTIndex;
+
 // The typed database handle: one database file held in memory.
 struct DbTHandle {
   char *pName;              // private copy of the name given to DbTOpen
@@ -79,6 +82,9 @@ struct DbTHandle {
   // Why the file at the handle's path must not be replaced by the image
   // (DBM_FAULT_*, or the errno of a failed read); set at every load.
   int fault;
+  // The lookup index of the image (each key's first record), built at the
+  // first keyed operation after a load; null when there is none.
+  DbTIndex *pIndex;
 };
 
 // One step of a walk over a typed image (WalkDbTRecords).
@@ -220,6 +226,13 @@ int TestKeyName(const char *key, const char *prefixes);
 // The XOR chain of a run of n bytes, in place.
 void DbmEncodeChain(char *p, int n);
 void DbmDecodeChain(char *p, int n);
+// Decodes the n-byte chain at src into dst (which may be src).
+void DbmDecodeChainCopy(const char *src, char *dst, int n);
+// Decodes the first m (<= n) bytes of the n-byte chain at src into dst.
+void DbmDecodeChainPrefix(const char *src, int n, char *dst, int m);
+// Reads size bytes of fd into a new block (size + 1 bytes, a NUL behind);
+// null when the file gives fewer bytes or no memory is left.
+char *DbmReadWhole(int fd, off_t size);
 // 1 on a big-endian machine (the TLBuf test).
 int DbmIsBigEndian();
 // Creates "./db" with mode 777 when the current directory has no entry "db".

@@ -24,6 +24,20 @@ RATIOS=(
   "memmgr_bench MixedSizes|memmgr_bench|MixedSizes<BlockManager>|MixedSizes<Libc>|2|time"
   "SaveStr_ of a short text vs strdup|strings_bench|ShortText<Saved>|ShortText<Strdup>|2|time"
   "GetToken over 10 MB vs strtok_r (speed)|tokens_bench|GetTokenScan|StrtokScan|0.7|speed"
+  "DbmTGetRecord 1K vs map (no refresh)|dbm_bench|TypedGet<DBT_NO_REFRESH>/1000|MapGet<false>/1000|2|time"
+  "DbmTGetRecord 1K vs map + one stat|dbm_bench|TypedGet<0>/1000|MapGet<true>/1000|2|time"
+  "NlsFetchString 1K vs snprintf+map+stat|dbm_bench|NlsFetch/1000|NlsMap/1000|2|time"
+  "DbmGetRecord 1K vs one read of the file|dbm_bench|PlainGet/1000|ReadFile/1000|2|time"
+  "DbmTGetRecord 10K vs map (no refresh)|dbm_bench|TypedGet<DBT_NO_REFRESH>/10000|MapGet<false>/10000|2|time"
+  "DbmTGetRecord 10K vs map + one stat|dbm_bench|TypedGet<0>/10000|MapGet<true>/10000|2|time"
+  "NlsFetchString 10K vs snprintf+map+stat|dbm_bench|NlsFetch/10000|NlsMap/10000|2|time"
+  "DbmGetRecord 10K vs one read of the file|dbm_bench|PlainGet/10000|ReadFile/10000|2|time"
+  "DbmTGetRecord 100K vs map (no refresh)|dbm_bench|TypedGet<DBT_NO_REFRESH>/100000|MapGet<false>/100000|2|time"
+  "DbmTGetRecord 100K vs map + one stat|dbm_bench|TypedGet<0>/100000|MapGet<true>/100000|2|time"
+  "NlsFetchString 100K vs snprintf+map+stat|dbm_bench|NlsFetch/100000|NlsMap/100000|2|time"
+  "DbmGetRecord 100K vs one read of the file|dbm_bench|PlainGet/100000|ReadFile/100000|2|time"
+  "import 100K / import 10K (linear: 10x)|dbm_bench|Import/100000|Import/10000|12|time"
+  "import 100K vs parse+write+fsync|dbm_bench|Import/100000|ParseWriteFsync/100000|10|time"
 )
 
 programs=$(printf '%s\n' "${RATIOS[@]}" | cut -d'|' -f2 | sort -u)

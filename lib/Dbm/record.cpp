@@ -12,12 +12,16 @@
 // does not lie wholly within the bytes read.
 #include "Dbm.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "Handles.h"
 #include "MemMgr.h"
@@ -61,34 +65,40 @@ int buildDbPath(char *out, size_t size, const char *name, const char *ext) {
   return 1;
 }
 
-// The database's current file (extension "tdb") for reading: null with
-// *fault 0 when there is none, null with the fault when one exists but
-// cannot be read (after DbmOpenAttempts tries for a failure that may pass).
-FILE *openCurrentFile(const char *name, const char *mode, int errMode, int *fault) {
+// The database's current file (extension "tdb") opened with open's flags:
+// -1 with *fault 0 when there is none, -1 with the fault when one exists but
+// cannot be opened (after DbmOpenAttempts tries for a failure that may pass).
+int openCurrentFd(const char *name, int flags, int errMode, int *fault) {
   char path[PATH_BUF];
   *fault = DBM_FAULT_NONE;
   if (!buildDbPath(path, sizeof path, name, "tdb")) {
     *fault = ENAMETOOLONG;
-    return nullptr;
+    return -1;
   }
-  if (!FindFile(nullptr, path)) return nullptr;
-  int flags = strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
-  if (mode[0] == 'w') flags |= O_TRUNC;
-  if (mode[0] == 'a') flags |= O_APPEND;
   for (int attempt = 1;; ++attempt) {
-    FILE *f = nullptr;
-    FdHandle fd(OpenCheckedFile(path, flags, 0666, 0));
-    if (fd && (f = fdopen(fd.get(), mode)) != nullptr) {
-      fd.release();
-      return f;
-    }
+    int fd = OpenCheckedFile(path, flags, 0666, 0);
+    if (fd >= 0) return fd;
     int err = errno;
+    // No entry at all is a missing database, not a failure to open one.
+    struct stat entry;
+    if (err == ENOENT && lstat(path, &entry) != 0) return -1;
     if (errMode == 1) fprintf(stderr, "ERROR: can't open file, %s\n", path);
     // Gone meanwhile: missing. Not a regular file: that will not pass.
     *fault = err == ENOENT ? DBM_FAULT_NONE : err == EINVAL ? DBM_FAULT_NOT_REGULAR : err;
-    if (err == ENOENT || err == EISDIR || err == EINVAL || attempt >= DbmOpenAttempts) return nullptr;
+    if (err == ENOENT || err == EISDIR || err == EINVAL || attempt >= DbmOpenAttempts) return -1;
     sleep(1);
   }
+}
+
+// openCurrentFd as a stream of the given fopen mode.
+FILE *openCurrentFile(const char *name, const char *mode, int errMode, int *fault) {
+  int flags = strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+  if (mode[0] == 'w') flags |= O_TRUNC;
+  if (mode[0] == 'a') flags |= O_APPEND;
+  FdHandle fd(openCurrentFd(name, flags, errMode, fault));
+  FILE *f = fd ? fdopen(fd.get(), mode) : nullptr;
+  if (f) fd.release();
+  return f;
 }
 
 // Opens the current file for an update: 1 with *cur set (null when there is
@@ -157,6 +167,18 @@ int closeWritten(FILE *f) {
   return ok;
 }
 
+// Reads size bytes of fd into buf; false when the file gives fewer.
+bool readInto(int fd, char *buf, off_t size) {
+  off_t got = 0;
+  while (got < size) {
+    ssize_t r = read(fd, buf + got, static_cast<size_t>(size - got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += r;
+  }
+  return got == size;
+}
+
 void reportWriteError(const char *name) { fprintf(stderr, "ERROR: Can't write to %s", name); }
 
 // True when the stream holds a headered file ("TTDBA" first). The plain
@@ -192,20 +214,184 @@ struct RecordBuffer : MemHolder {
   char *buf() const { return str(); }
 };
 
-// The current file of a database opened for reading, with a record buffer
-// for the walk; both are released at the end of the scope.
+// Bytes a file buffer holds beyond the file, so that a 16-byte load at any
+// byte of the file stays inside the buffer.
+constexpr size_t SLACK = 16;
+
+// The buffer the plain lookups read a file into: one block of the memory
+// manager kept for the life of the process, like the typed layer's scratch
+// buffer, so that a lookup neither maps nor unmaps memory. It holds at
+// least size bytes besides SLACK; *room is what it holds. Null when no
+// larger block can be had.
+char *fileBuffer(size_t size, size_t *room) {
+  static char *kept = nullptr;
+  static size_t keptSize = 0;
+  if (size + SLACK > keptSize) {
+    size_t want = size + SLACK > 2 * keptSize ? size + SLACK : 2 * keptSize;
+    auto *q = static_cast<char *>(AdjustMem(kept, want));
+    if (!q) return nullptr;
+    kept = q;
+    keptSize = want;
+  }
+  *room = keptSize - SLACK;
+  return kept;
+}
+
+#ifdef __SSE2__
+// A mask of n (1 to 16) bytes of 0xff, then zeros.
+__m128i firstBytes(int n) {
+  static const unsigned char ones[32] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                         0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - n));
+}
+#endif
+
+// The XOR of the n bytes at p, sixteen or eight at a time; the last load
+// may reach up to SLACK - 1 bytes beyond them, which it leaves out.
+unsigned char xorAll(const char *p, int n) {
+  uint64_t w = 0;
+  int i = 0;
+#ifdef __SSE2__
+  __m128i acc = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) acc = _mm_xor_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
+  if (i < n) {
+    acc = _mm_xor_si128(acc, _mm_and_si128(firstBytes(n - i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
+  }
+  w = static_cast<uint64_t>(_mm_cvtsi128_si64(acc)) ^ static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
+#else
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    memcpy(&v, p + i, 8);
+    w ^= v;
+  }
+  for (; i < n; ++i) w ^= static_cast<unsigned char>(p[i]);
+#endif
+  w ^= w >> 32;
+  w ^= w >> 16;
+  w ^= w >> 8;
+  return static_cast<unsigned char>(w);
+}
+
+// The current file of a database, read whole with one read when opened and
+// walked in memory: next() decodes the following record into buf() as
+// GetData would, find() goes to a key's first record without decoding the
+// records before it. Both stop at the first damaged record, as GetData does.
 class RecordReader {
  public:
-  explicit RecordReader(const char *name) : in_(openCurrentFile(name, "rb", 0, &fault_)) {}
-  bool ok() const { return in_.get() != nullptr && rb_.buf() != nullptr; }
-  // Reads the next record into buf(); 0 at the end or at a damaged record.
-  int next() { return GetData(in_.get(), rb_.buf()); }
-  char *buf() const { return rb_.buf(); }
+  // A read that does not fill the buffer has reached the end of the file
+  // (a regular file, which writers never change in place); a full buffer
+  // grows to the file's size and the read goes on.
+  explicit RecordReader(const char *name) {
+    int fault;
+    FdHandle fd(openCurrentFd(name, O_RDONLY, 0, &fault));
+    if (!fd) return;
+    size_t room = 0, got = 0;
+    char *data = fileBuffer(DBM_REC_BUF_SIZE, &room);
+    while (data) {
+      if (got == room) {
+        struct stat st;
+        if (fstat(fd.get(), &st) != 0 || st.st_size > 0x7fffff00) return;
+        size_t want = static_cast<size_t>(st.st_size) > got ? static_cast<size_t>(st.st_size) : 2 * got;
+        if (!(data = fileBuffer(want, &room))) return;
+      }
+      ssize_t r = read(fd.get(), data + got, room - got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return;
+      got += static_cast<size_t>(r);
+      if (r == 0 || got < room) break;
+    }
+    data_ = data;
+    size_ = got;
+  }
+  bool ok() const { return data_ != nullptr; }
+  // The next record decoded into buf(); 0 at the end or at a damaged record.
+  int next() {
+    char *buf = this->buf();
+    int len = nextLength();
+    if (len < 0 || !buf) return 0;
+    memcpy(buf, data_ + pos_, static_cast<size_t>(len) + 2);
+    DbmDecodeChain(buf + 2, len);
+    if (recKeyLen(buf) + 2 > len) return 0;
+    pos_ += static_cast<size_t>(len) + 2;
+    return 1;
+  }
+  // The record buffer, made at the first call; null without memory.
+  char *buf() {
+    if (!rb_.str()) rb_.reset(GetMem(DBM_REC_BUF_SIZE));
+    return rb_.str();
+  }
+  // The value length of key's first record with its value decoded into dst
+  // (when not null), or -1 when no record before the end or the first
+  // damaged one matches.
+  int find(const char *key, void *dst) {
+    int k = static_cast<int>(strlen(key)) + 1;
+#ifdef __SSE2__
+    // A matching record's chain begins with the k + 1 chain bytes of its
+    // key field and key, which equal those of the wanted key exactly when
+    // the key field does too; for short keys they are compared at once.
+    bool wide = k + 1 <= 16;
+    __m128i want = _mm_setzero_si128();
+    if (wide) {
+      char plain[18] = {}, encoded[16] = {};
+      storeHost16(plain, static_cast<uint16_t>(k));
+      memcpy(plain + 2, key, static_cast<size_t>(k));
+      for (int i = 0; i <= k; ++i) encoded[i] = static_cast<char>(plain[i] ^ plain[i + 1]);
+      want = _mm_loadu_si128(reinterpret_cast<const __m128i *>(encoded));
+    }
+    const __m128i mask = firstBytes(wide ? k + 1 : 16);
+#endif
+    for (int len; (len = nextLength()) >= 0; pos_ += static_cast<size_t>(len) + 2) {
+      const char *chain = data_ + pos_ + 2;
+      // The key field: plain byte 0 is the XOR of the whole chain.
+      char head[2];
+      head[0] = static_cast<char>(xorAll(chain, len));
+      head[1] = static_cast<char>(head[0] ^ chain[0]);
+      int keyLen = loadHost16(head);
+      if (keyLen + 2 > len) return -1;
+#ifdef __SSE2__
+      if (wide) {
+        __m128i got = _mm_and_si128(mask, _mm_loadu_si128(reinterpret_cast<const __m128i *>(chain)));
+        int same = _mm_movemask_epi8(_mm_cmpeq_epi8(got, want)) == 0xffff;
+        if (!(same & static_cast<int>(keyLen == k))) continue;
+      } else
+#endif
+      {
+        if (keyLen != k) continue;
+        // Plain byte i + 1 is plain byte i XOR chain byte i: the key is
+        // decoded forward and compared as it goes.
+        auto plain = static_cast<unsigned char>(head[1]);
+        int same = 0;
+        while (same < k && (plain ^= static_cast<unsigned char>(chain[1 + same])) ==
+                               static_cast<unsigned char>(key[same]))
+          ++same;
+        if (same < k) continue;
+      }
+      int n = len - k - 2;
+      // The value is the chain's tail: decoded from its last byte back.
+      auto *out = static_cast<char *>(dst);
+      if (out && n > 0) {
+        out[n - 1] = chain[len - 1];
+        for (int i = n - 2; i >= 0; --i) out[i] = static_cast<char>(chain[k + 2 + i] ^ out[i + 1]);
+      }
+      return n;
+    }
+    return -1;
+  }
 
  private:
-  int fault_ = DBM_FAULT_NONE;
-  FileHandle in_;
-  RecordBuffer rb_;
+  // L of the record at pos_, or -1 at the end and when the record is
+  // damaged (a length beyond the buffer or the file, or below its key field).
+  int nextLength() const {
+    if (size_ - pos_ < 2) return -1;
+    int len = loadHost16(data_ + pos_);
+    if (len < 2 || len > DBM_MAX_PAYLOAD || size_ - pos_ - 2 < static_cast<size_t>(len)) return -1;
+    return len;
+  }
+
+  const char *data_ = nullptr;
+  size_t size_ = 0;
+  size_t pos_ = 0;
+  MemHolder rb_;
 };
 
 }  // namespace
@@ -216,8 +402,60 @@ void DbmEncodeChain(char *p, int n) {
   for (int i = 0; i < n - 1; ++i) p[i] = static_cast<char>(p[i] ^ p[i + 1]);
 }
 
-void DbmDecodeChain(char *p, int n) {
-  for (int i = n - 2; i >= 0; --i) p[i] = static_cast<char>(p[i] ^ p[i + 1]);
+void DbmDecodeChain(char *p, int n) { DbmDecodeChainCopy(p, p, n); }
+
+// Eight bytes at a time from the end: within a word, three shifts give
+// every byte the XOR of itself and the bytes after it in the word; the XOR
+// of all later words is then added to each byte.
+void DbmDecodeChainCopy(const char *src, char *dst, int n) {
+  unsigned char acc = 0;
+  int i = n;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i >= 8; i -= 8) {
+      uint64_t w;
+      memcpy(&w, src + i - 8, 8);
+      w ^= w >> 8;
+      w ^= w >> 16;
+      w ^= w >> 32;
+      w ^= acc * 0x0101010101010101ull;
+      memcpy(dst + i - 8, &w, 8);
+      acc = static_cast<unsigned char>(w);
+    }
+  }
+  for (--i; i >= 0; --i) {
+    acc ^= static_cast<unsigned char>(src[i]);
+    dst[i] = static_cast<char>(acc);
+  }
+}
+
+// Byte i of the plain run is the XOR of chain bytes i .. n-1: the tail
+// beyond m is folded eight bytes at a time, then the prefix is unrolled.
+void DbmDecodeChainPrefix(const char *src, int n, char *dst, int m) {
+  uint64_t wide = 0;
+  int i = m;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    memcpy(&v, src + i, 8);
+    wide ^= v;
+  }
+  wide ^= wide >> 32;
+  wide ^= wide >> 16;
+  wide ^= wide >> 8;
+  auto acc = static_cast<unsigned char>(wide);
+  for (; i < n; ++i) acc ^= static_cast<unsigned char>(src[i]);
+  for (int j = m - 1; j >= 0; --j) {
+    acc ^= static_cast<unsigned char>(src[j]);
+    dst[j] = static_cast<char>(acc);
+  }
+}
+
+char *DbmReadWhole(int fd, off_t size) {
+  auto *block = static_cast<char *>(GetMem(static_cast<size_t>(size) + 1));
+  if (block && !readInto(fd, block, size)) {
+    PutMem(block);
+    return nullptr;
+  }
+  return block;
 }
 
 int DbmIsBigEndian() {
@@ -451,15 +689,8 @@ int DbmDeleteRecords(const char *name, const char *prefix) {
 int DbmGetRecord(const char *name, const char *key, void *dst) {
   if (!name || !key || !dst) return 0;
   RecordReader reader(name);
-  if (!reader.ok()) return 0;
-  char *buf = reader.buf();
-  while (reader.next()) {
-    if (!keyMatches(buf, key)) continue;
-    int n = recValueLen(buf);
-    memcpy(dst, recValue(buf), static_cast<size_t>(n));
-    return n;
-  }
-  return 0;
+  int n = reader.ok() ? reader.find(key, dst) : -1;
+  return n > 0 ? n : 0;
 }
 
 int DbmGetNextRecord(const char *name, void *dst) {
@@ -480,11 +711,8 @@ int DbmGetNextRecord(const char *name, void *dst) {
 int DbmGetRecordSize(const char *name, const char *key) {
   if (!name || !key) return 0;
   RecordReader reader(name);
-  if (!reader.ok()) return 0;
-  char *buf = reader.buf();
-  while (reader.next())
-    if (keyMatches(buf, key)) return recValueLen(buf);
-  return 0;
+  int n = reader.ok() ? reader.find(key, nullptr) : -1;
+  return n > 0 ? n : 0;
 }
 
 char *DbmGetRecordList(const char *name, const char *sep, const char *close) {

@@ -6,8 +6,10 @@
 // image (types 0 and 2, big-endian fields, key and value as two chains) and
 // at 0 in a legacy image (type 1, host-order fields, one chain per payload).
 // Before each operation the file is re-read when its identity (time, inode)
-// changed. A walk never looks past `length`: the first record that does not
-// fit wholly cuts the image there.
+// changed; when it did not, that check costs one stat. A walk never looks
+// past `length`: the first record that does not fit wholly cuts the image
+// there. Keyed operations go through the lookup index (index.h), which every
+// change of the image updates or drops.
 #include "Dbm.h"
 
 #include <cerrno>
@@ -18,6 +20,7 @@
 
 #include "Handles.h"
 #include "MemMgr.h"
+#include "index.h"
 #include "utils.h"
 
 char *pMem = nullptr;
@@ -28,11 +31,7 @@ namespace {
 constexpr int PATH_BUF = 4096;
 constexpr int MAX_KEY_TEXT = DBT_KEY_BUF_SIZE - 1;
 
-uint16_t load16(const char *p, unsigned char swap) {
-  uint16_t v;
-  memcpy(&v, p, 2);
-  return swap ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
-}
+using dbtindex::load16;
 
 void store16(char *p, uint16_t v, unsigned char swap) {
   if (swap) v = static_cast<uint16_t>((v >> 8) | (v << 8));
@@ -40,35 +39,6 @@ void store16(char *p, uint16_t v, unsigned char swap) {
 }
 
 int firstRecord(const DbTHandle *h) { return h->type == DBT_TYPE_LEGACY ? 0 : DBM_HEADER_SIZE; }
-
-// Decodes the first m bytes of an n-byte chain at src into dst: byte i of
-// the plain run is the XOR of chain bytes i .. n-1.
-void decodeChainPrefix(const char *src, int n, char *dst, int m) {
-  unsigned char acc = 0;
-  for (int i = n - 1; i >= m; --i) acc ^= static_cast<unsigned char>(src[i]);
-  for (int i = m - 1; i >= 0; --i) {
-    acc ^= static_cast<unsigned char>(src[i]);
-    dst[i] = static_cast<char>(acc);
-  }
-}
-
-// Reads the whole file of fd into a new block (size + 1 bytes, NUL behind).
-char *readWhole(int fd, off_t size) {
-  auto *block = static_cast<char *>(GetMem(static_cast<size_t>(size) + 1));
-  if (!block) return nullptr;
-  off_t got = 0;
-  while (got < size) {
-    ssize_t r = read(fd, block + got, static_cast<size_t>(size - got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    got += r;
-  }
-  if (got != size) {
-    PutMem(block);
-    return nullptr;
-  }
-  return block;
-}
 
 // The record count at offset 6 of a headered image: at most 9 digits within
 // the image; anything else counts as 0.
@@ -93,7 +63,7 @@ const char *entryKey(DbTHandle *h, const DbTWalk *e, char *dst, int size) {
 bool entryKeyStartsWith(DbTHandle *h, const DbTWalk *e, const char *key, int m) {
   if (h->type == DBT_TYPE_LEGACY) return memcmp(e->pKey, key, static_cast<size_t>(m)) == 0;
   char buf[DBT_KEY_BUF_SIZE];
-  decodeChainPrefix(h->pImage + h->cursor, e->keyLen, buf, m);
+  DbmDecodeChainPrefix(h->pImage + h->cursor, e->keyLen, buf, m);
   return memcmp(buf, key, static_cast<size_t>(m)) == 0;
 }
 
@@ -165,6 +135,7 @@ DbTHandle *DbTOpen(const char *name, int flags) {
 void DbTClose(DbTHandle *h) {
   DbmV4DriverPathHandling = 0;
   if (!h) return;
+  dbtindex::drop(h);
   PutMem(h->pImage);
   PutMem(h->pName);
   PutMem(h);
@@ -172,6 +143,7 @@ void DbTClose(DbTHandle *h) {
 
 void DbTSetDbType(DbTHandle *h, int type) {
   if (!h) return;
+  dbtindex::drop(h);
   h->type = type;
   h->swap = type != DBT_TYPE_LEGACY && !DbmIsBigEndian();
 }
@@ -214,7 +186,7 @@ char *loadFile(const char *path, struct stat *st, int *fault) {
         *fault = EFBIG;
         return nullptr;
       }
-      char *content = readWhole(fd.get(), st->st_size);
+      char *content = DbmReadWhole(fd.get(), st->st_size);
       if (content) return content;
       err = errno ? errno : EIO;
     }
@@ -248,15 +220,17 @@ void DbTUpDate(DbTHandle *h) {
     h->fault = ENAMETOOLONG;
     return;
   }
-  if (!FindFile(nullptr, path)) {
-    h->fault = DBM_FAULT_NONE;
+  // An unchanged file costs this one stat. A name without any entry (not
+  // even a dangling link) is a missing file.
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    if (lstat(path, &st) != 0) h->fault = DBM_FAULT_NONE;
     return;
   }
-  struct stat st;
-  if (stat(path, &st) != 0) return;
   if (h->pImage && h->mtime == st.st_mtime && h->mtimeNsec == st.st_mtim.tv_nsec &&
       h->inode == static_cast<unsigned long>(st.st_ino))
     return;
+  dbtindex::drop(h);
   PutMem(h->pImage);
   h->pImage = nullptr;
   h->imageSize = 0;
@@ -303,7 +277,10 @@ void DbTUpDate(DbTHandle *h) {
 
 // ------------------------------------------------------- chain steps --
 
-void DbmTPutData(DbTHandle *h, const void *src, int n) {
+namespace {
+
+// DbmTPutData for a caller that tells the index itself.
+void putChain(DbTHandle *h, const void *src, int n) {
   if (!h || !h->pImage || !src || n < 1) return;
   if (h->cursor < 0 || h->cursor > h->imageSize - n) return;
   const auto *p = static_cast<const unsigned char *>(src);
@@ -313,6 +290,14 @@ void DbmTPutData(DbTHandle *h, const void *src, int n) {
   h->cursor += n;
 }
 
+}  // namespace
+
+// Bytes written anywhere may change any record: the index goes.
+void DbmTPutData(DbTHandle *h, const void *src, int n) {
+  if (h) dbtindex::drop(h);
+  putChain(h, src, n);
+}
+
 // A run outside the image decodes to zeros; the cursor still advances.
 void DbmTGetData(DbTHandle *h, void *dst, int n) {
   if (!h || !dst || n < 1) return;
@@ -320,9 +305,7 @@ void DbmTGetData(DbTHandle *h, void *dst, int n) {
   if (!h->pImage || h->cursor < 0 || h->cursor > h->length - n) {
     memset(p, 0, static_cast<size_t>(n));
   } else {
-    const char *e = h->pImage + h->cursor;
-    p[n - 1] = e[n - 1];
-    for (int i = n - 2; i >= 0; --i) p[i] = static_cast<char>(e[i] ^ p[i + 1]);
+    DbmDecodeChainCopy(h->pImage + h->cursor, p, n);
   }
   h->cursor += n;
 }
@@ -351,8 +334,7 @@ DbTWalk *WalkDbTRecords(DbTHandle *h, DbTWalk *entry, int step) {
   h->cursor = start + 2;
   int keyLen;
   if (h->type == DBT_TYPE_LEGACY) {
-    memcpy(pMem, h->pImage + h->cursor, static_cast<size_t>(len));
-    DbmDecodeChain(pMem, len);
+    DbmDecodeChainCopy(h->pImage + h->cursor, pMem, len);
     h->cursor += len;
     keyLen = load16(pMem, 0);
     if (keyLen + 2 > len) return cut();
@@ -373,6 +355,8 @@ int FindTRecord(DbTHandle *h, const char *key, DbTWalk *entry) {
   if (!h || !h->pImage || !key || !*key || !entry) return 0;
   size_t keyLen = strlen(key);
   if (keyLen > MAX_KEY_TEXT) return 0;
+  int found = dbtindex::find(h, key, keyLen, entry);
+  if (found >= 0) return found;
   char buf[DBT_KEY_BUF_SIZE];
   for (int step = 0; WalkDbTRecords(h, entry, step); ++step) {
     if (entry->keyLen != keyLen + 1) continue;
@@ -381,6 +365,41 @@ int FindTRecord(DbTHandle *h, const char *key, DbTWalk *entry) {
   }
   return 0;
 }
+
+namespace {
+
+// After a removal: the image block shrinks to the image, which changed.
+void shrinkImage(DbTHandle *h) {
+  if (h->length > 0) {
+    char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(h->length)));
+    if (q) {
+      h->pImage = q;
+      h->imageSize = h->length;
+    }
+  }
+  h->changed = 1;
+}
+
+// The exact removal when no key occurs twice: the one record the index
+// names goes, and the index follows.
+int purgeFirst(DbTHandle *h, const char *key) {
+  DbTWalk e;
+  size_t keyLen = strlen(key);
+  if (dbtindex::find(h, key, keyLen, &e) != 1) return 0;
+  const char *oldImage = h->pImage;
+  int oldLength = h->length;
+  int size = e.recLen + 2;
+  int start = h->next - size;
+  memmove(h->pImage + start, h->pImage + h->next, static_cast<size_t>(h->length - h->next));
+  h->length -= size;
+  h->next = start;
+  if (h->count > 0) --h->count;
+  shrinkImage(h);
+  dbtindex::noteRemoved(h, key, keyLen, start, size, oldImage, oldLength);
+  return 1;
+}
+
+}  // namespace
 
 int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen) {
   if (!h || !key || !*key) return 0;
@@ -393,6 +412,7 @@ int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen) {
   // reaches the NUL removes only records of exactly that key.
   int p = prefixLen > keyLen + 1 ? keyLen + 1 : prefixLen;
   if (p < 0 || (p == 0 && keyLen > MAX_KEY_TEXT) || p > DBT_KEY_BUF_SIZE) return 0;
+  if (p == 0 && dbtindex::unique(h)) return purgeFirst(h, key);
   bool removed = false;
   DbTWalk e;
   for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
@@ -410,14 +430,8 @@ int PurgeTRecord(DbTHandle *h, const char *key, int prefixLen) {
     if (h->count > 0) --h->count;
   }
   if (!removed) return 0;
-  if (h->length > 0) {
-    char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(h->length)));
-    if (q) {
-      h->pImage = q;
-      h->imageSize = h->length;
-    }
-  }
-  h->changed = 1;
+  dbtindex::drop(h);
+  shrinkImage(h);
   return 1;
 }
 
@@ -452,18 +466,26 @@ int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len) {
   PurgeTRecord(h, key, 0);
   if (h->type == DBT_TYPE_NONE) DbTSetDbType(h, DBT_TYPE_HEADERED);
   int l = k + len + 2;
+  const char *oldImage = h->pImage;
   int oldLength = h->length;
   int base = h->length;
   // Room for the header, written when archiving (also after a cut header).
   if (h->type != DBT_TYPE_LEGACY && base < DBM_HEADER_SIZE) base = DBM_HEADER_SIZE;
   int size = base + l + 2;
-  char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(size)));
-  if (!q) {
-    h->length = oldLength;
-    return 0;
+  if (!h->pImage || size > h->imageSize) {
+    // The block at least doubles, so a run of puts copies the image a
+    // bounded number of times.
+    long grown = 2L * h->imageSize;
+    int want = grown > size && grown <= 0x7fffff00 ? static_cast<int>(grown) : size;
+    char *q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(want)));
+    if (!q && want > size) {
+      want = size;
+      q = static_cast<char *>(AdjustMem(h->pImage, static_cast<size_t>(size)));
+    }
+    if (!q) return 0;
+    h->pImage = q;
+    h->imageSize = want;
   }
-  h->pImage = q;
-  h->imageSize = size;
   h->cursor = base;
   store16(h->pImage + h->cursor, static_cast<uint16_t>(l), h->swap);
   h->cursor += 2;
@@ -477,12 +499,13 @@ int DbmTPutRecord(DbTHandle *h, const char *key, const void *value, int len) {
   } else {
     store16(run, static_cast<uint16_t>(k), h->swap);
     h->cursor += 2;
-    DbmTPutData(h, key, k);
-    DbmTPutData(h, value, len);
+    putChain(h, key, k);
+    putChain(h, value, len);
     ++h->count;
   }
   h->length = base + l + 2;
   h->changed = 1;
+  dbtindex::noteAdded(h, key, keyLen, base, oldImage, oldLength);
   if (h->flags & DBT_NO_WRITE) return 1;
   return DbmTArchiveDb(h);
 }

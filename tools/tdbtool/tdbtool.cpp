@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,8 +227,56 @@ bool readLine(FILE *in, std::string &line) {
   return c != EOF || !line.empty();
 }
 
+// Removes, in one pass over the image, every record whose key is in keys;
+// the count drops as one removal at a time would drop it.
+void removeKeys(Database &db, const std::unordered_map<std::string_view, size_t> &keys) {
+  DbTHandle *h = db.h;
+  if (!h->pImage || keys.empty()) return;
+  int first = h->type == DBT_TYPE_LEGACY ? 0 : DBM_HEADER_SIZE;
+  std::string kept(h->pImage, static_cast<size_t>(first < h->length ? first : h->length));
+  long removed = 0;
+  std::string key;
+  DbTWalk e;
+  for (int step = 0; WalkDbTRecords(h, &e, step); ++step) {
+    int start = h->next - e.recLen - 2;
+    if (h->type == DBT_TYPE_LEGACY) {
+      key.assign(e.pKey, e.keyLen);
+    } else {
+      key.resize(e.keyLen);
+      DbmTGetData(h, key.data(), e.keyLen);
+    }
+    if (!key.empty() && key.back() == '\0' && (key.pop_back(), keys.count(key))) {
+      ++removed;
+      continue;
+    }
+    kept.append(h->pImage + start, static_cast<size_t>(e.recLen) + 2);
+  }
+  if (removed == 0) return;
+  char *image = static_cast<char *>(GetMem(kept.size() + 1));
+  if (!image) return;  // the puts then remove the records one at a time
+  memcpy(image, kept.data(), kept.size());
+  PutMem(h->pImage);
+  h->pImage = image;
+  h->imageSize = static_cast<int>(kept.size()) + 1;
+  h->length = static_cast<int>(kept.size());
+  h->count = h->count > removed ? h->count - removed : 0;
+  h->changed = 1;
+  DbTSetDbType(h, h->type);  // the image changed under the typed layer
+}
+
+// Reads every line first; then the records of the keys it names go at
+// once, and each key is put once, with its last value, in the order of its
+// last line, which leaves the image that one put per line would leave,
+// without moving the image once for every replaced record.
 int putText(Database &db, const char *source, FILE *in) {
   std::string line, key, value, why;
+  // The decoded lines, each key with its NUL and then its value, in one text.
+  struct Line {
+    size_t at, keyLen, valueLen;
+    long number;
+  };
+  std::string text;
+  std::vector<Line> records;
   for (long number = 1; readLine(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
@@ -242,10 +293,20 @@ int putText(Database &db, const char *source, FILE *in) {
       return fail(EXIT_FAIL, "%s:%ld: an empty value cannot be stored", source, number);
     if (key.size() + value.size() + 3 > DBM_MAX_PAYLOAD)
       return fail(EXIT_FAIL, "%s:%ld: record longer than %d bytes", source, number, DBM_MAX_PAYLOAD);
-    if (!DbmTPutRecord(db.h, key.c_str(), value.data(), static_cast<int>(value.size())))
-      return fail(EXIT_FAIL, "%s:%ld: cannot store the record", source, number);
+    records.push_back({text.size(), key.size(), value.size(), number});
+    text.append(key.c_str(), key.size() + 1).append(value);
   }
   if (ferror(in)) return fail(EXIT_FAIL, "%s: read error", source);
+  std::unordered_map<std::string_view, size_t> last(records.size());
+  for (size_t i = 0; i < records.size(); ++i) last[{text.data() + records[i].at, records[i].keyLen}] = i;
+  removeKeys(db, last);
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Line &r = records[i];
+    const char *k = text.data() + r.at;
+    if (last.size() < records.size() && last[{k, r.keyLen}] != i) continue;
+    if (!DbmTPutRecord(db.h, k, k + r.keyLen + 1, static_cast<int>(r.valueLen)))
+      return fail(EXIT_FAIL, "%s:%ld: cannot store the record", source, r.number);
+  }
   return 0;
 }
 
