@@ -12,8 +12,15 @@
 # (tools/install-bench.sh, about a minute); --no-install leaves it out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+usage() { echo "usage: tools/bench.sh [--no-install]"; }
 install=1
-[ "${1:-}" != --no-install ] || install=0
+case ${1:-} in
+  "") ;;
+  --no-install) install=0 ;;
+  -h|--help) usage; exit 0 ;;
+  *) echo "bench.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+esac
+(($# <= 1)) || { usage >&2; exit 2; }
 
 REPS=${BENCH_REPS:-7}
 RATIOS=(
@@ -37,7 +44,6 @@ RATIOS=(
   "NlsFetchString 100K vs snprintf+map+stat|dbm_bench|NlsFetch/100000|NlsMap/100000|2|time"
   "DbmGetRecord 100K vs one read of the file|dbm_bench|PlainGet/100000|ReadFile/100000|2|time"
   "import 100K / import 10K (linear: 10x)|dbm_bench|Import/100000|Import/10000|12|time"
-  "import 100K vs parse+write+fsync|dbm_bench|Import/100000|ParseWriteFsync/100000|10|time"
 )
 
 programs=$(printf '%s\n' "${RATIOS[@]}" | cut -d'|' -f2 | sort -u)

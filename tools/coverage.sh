@@ -7,7 +7,12 @@
 # usage: tools/coverage.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[[ ${1:-} == -h || ${1:-} == --help ]] && { echo "usage: tools/coverage.sh"; exit 0; }
+usage() { echo "usage: tools/coverage.sh"; }
+case ${1:-} in
+  "") ;;
+  -h|--help) usage; exit 0 ;;
+  *) echo "coverage.sh: unknown argument $1" >&2; usage >&2; exit 2 ;;
+esac
 command -v gcovr >/dev/null || { echo "coverage.sh: gcovr is not installed (apt-get install gcovr)" >&2; exit 2; }
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage >/dev/null

@@ -12,16 +12,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+usage() { echo "usage: tools/install-bench.sh [--setup PATH] [--files N] [--mb N] [--reps N] [--detail]"; }
 setup_bin=build/default/setup/setup files=2000 mb=100 reps=${BENCH_REPS:-5} detail=0
 while [ $# -gt 0 ]; do
   case $1 in
-    --setup) setup_bin=$2; shift 2 ;;
-    --files) files=$2; shift 2 ;;
-    --mb) mb=$2; shift 2 ;;
-    --reps) reps=$2; shift 2 ;;
-    --detail) detail=1; shift ;;
-    *) echo "usage: $0 [--setup PATH] [--files N] [--mb N] [--reps N] [--detail]" >&2; exit 2 ;;
+    -h|--help) usage; exit 0 ;;
+    --detail) detail=1; shift; continue ;;
+    --setup|--files|--mb|--reps)
+      [ $# -ge 2 ] || { echo "install-bench.sh: $1 needs a value" >&2; usage >&2; exit 2; } ;;
+    *) usage >&2; exit 2 ;;
   esac
+  case $1 in
+    --setup) setup_bin=$2 ;;
+    --files) files=$2 ;;
+    --mb) mb=$2 ;;
+    --reps) reps=$2 ;;
+  esac
+  shift 2
 done
 if [ "$setup_bin" = build/default/setup/setup ]; then
   cmake --preset default >/dev/null

@@ -9,8 +9,13 @@
 # usage: tools/valgrind.sh [NAME-PATTERN]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+usage() { echo "usage: tools/valgrind.sh [NAME-PATTERN]"; }
 pattern=${1:-}
-[[ $pattern == -h || $pattern == --help ]] && { echo "usage: tools/valgrind.sh [NAME-PATTERN]"; exit 0; }
+case $pattern in
+  -h|--help) usage; exit 0 ;;
+  -*) echo "valgrind.sh: unknown option $pattern" >&2; usage >&2; exit 2 ;;
+esac
+(($# <= 1)) || { usage >&2; exit 2; }
 command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 2; }
 programs=()
 for src in tests/unit/*.cpp; do

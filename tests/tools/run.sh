@@ -59,6 +59,20 @@ tools/mkdist --setup "$setup_bin" --piece-size 1 examples/package "$scratch/x"|1
 "$build/tools/solaris-driver/solaris-driver" --help|0|out|usage: solaris-driver
 "$build/tools/solaris-driver/solaris-driver" --bogus|2|err|usage: solaris-driver
 tools/check-layering --help|0|out|usage: tools/check-layering
+tools/bench.sh --help|0|out|usage: tools/bench.sh
+tools/bench.sh --bogus|2|err|unknown option --bogus
+tools/install-bench.sh --help|0|out|usage: tools/install-bench.sh
+tools/install-bench.sh --bogus|2|err|usage: tools/install-bench.sh
+tools/fuzz.sh --help|0|out|usage: tools/fuzz.sh
+tools/fuzz.sh 5 nosuch|2|err|no fuzz target 'nosuch'
+tools/kills.sh --help|0|out|usage: tools/kills.sh
+tools/kills.sh --bogus|2|err|usage: tools/kills.sh
+tools/crash.sh --help|0|out|usage: tools/crash.sh
+tools/crash.sh --bogus|2|err|usage: tools/crash.sh
+tools/valgrind.sh --help|0|out|usage: tools/valgrind.sh
+tools/valgrind.sh --bogus|2|err|unknown option --bogus
+tools/coverage.sh --help|0|out|usage: tools/coverage.sh
+tools/coverage.sh --bogus|2|err|unknown argument --bogus
 tools/check-layering --bogus|2|err|usage: tools/check-layering
 TABLE
 check "a failed mkdist leaves no output directory" [ ! -e "$scratch/x" ]
