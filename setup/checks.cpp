@@ -86,13 +86,15 @@ void forEachChecksum(const char *dir, const char *file, Fn fn) {
 
 }  // namespace
 
+// Room short, or unknown, ends the run with status 1: nothing was
+// installed, and a caller must not take the run for a success.
 void FreeSpaceForInstall(const char *workArea, const char *base, const char *vendor) {
   double needInstall = 0;
   double needWork = 0;
   if (!readSizeFile("isize", &needInstall) || !readSizeFile("tsize", &needWork)) {
     printf("%s", nlsSetupStrCvt(65));
     fflush(stdout);
-    exit(0);
+    exit(1);
   }
 
   // Work side: the file system of the nearest existing directory; the work
@@ -129,7 +131,7 @@ void FreeSpaceForInstall(const char *workArea, const char *base, const char *ven
              "system must have more than %d free.\n",
              probe, static_cast<int>(kProbeMinimum));
       fflush(stdout);
-      exit(0);
+      exit(1);
     }
   }
 
@@ -142,19 +144,19 @@ void FreeSpaceForInstall(const char *workArea, const char *base, const char *ven
     if (available < needInstall + needWork) {
       printf(nlsSetupStrCvt(56), workArea, base, needInstall + needWork);
       fflush(stdout);
-      exit(0);
+      exit(1);
     }
     return;
   }
   if (a.dAvail < needWork) {
     printf(nlsSetupStrCvt(49), pTarnuInstallDir, needWork);
     fflush(stdout);
-    exit(0);
+    exit(1);
   }
   if (b.dAvail < needInstall) {
     printf(nlsSetupStrCvt(55), pTargetInstallDir, needInstall);
     fflush(stdout);
-    exit(0);
+    exit(1);
   }
 }
 

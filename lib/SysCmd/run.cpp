@@ -22,10 +22,12 @@ namespace {
 constexpr size_t kCmdSize = 4096;
 constexpr int kPsChecks = 11;   // the first check and ten more, one second apart
 
+// Ends the run with status 1: a command the run needs is missing, so what
+// it was to do is not done, and the caller must not take it for a success.
 [[noreturn]] void stopUnresolved(const char *name) {
   fflush(stdout);
   fprintf(stderr, "ERROR: unable to locate system command '%s'\n", name);
-  exit_app(0);
+  exit_app(1);
 }
 
 // Reports a failure as the mode asks: a log line in modes 1 and 2, and in

@@ -107,7 +107,7 @@ TEST_F(RootSafety, MissingCommandStopsTheRunAtStartUp) {
   r.before = "rm -f /usr/bin/sed /bin/sed /usr/local/bin/sed";
   r.after = "ls -d /usr/Tarnu /tmp/TarnuInstall /var/spool/Tarnu 2>&1 | wc -l; ls -d /usr/Tarnu";
   const Outcome o = run(r);
-  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "ERROR: unable to locate system command 'sed'\n");
   EXPECT_EQ(o.report, "3\nls: cannot access '/usr/Tarnu': No such file or directory\n");
 }

@@ -132,7 +132,7 @@ TEST_F(SetupChecks, MissingSpaceFiguresEndTheRun) {
           dup2(2, 1);
           FreeSpaceForInstall("/tmp/x/TarnuInstall", "/usr", "Tarnu");
         },
-        ::testing::ExitedWithCode(0),
+        ::testing::ExitedWithCode(1),
         "^Could not determine how much space needed for install, missing isize\\.\n$");
   }
 }

@@ -215,8 +215,8 @@ TEST_F(TableTest, InitSysCmdListResolvesSearchPathsThenPath) {
 }
 
 // After the start-up resolution a command that was not found stays
-// unresolved, and naming it ends the run with status 0.
-TEST_F(TableTest, UnresolvedCommandStopsTheRunWithStatusZero) {
+// unresolved, and naming it ends the run with status 1, never as a success.
+TEST_F(TableTest, UnresolvedCommandStopsTheRunWithStatusOne) {
   const std::string a = MakeDir("a");
   Script(a, "sh", "exec /bin/sh \"$@\"\n");
   Point(CMD_SH, a);
@@ -224,14 +224,14 @@ TEST_F(TableTest, UnresolvedCommandStopsTheRunWithStatusZero) {
   FullSearchPath = SaveStr("%s", a.c_str());
   Script(a, "lssrc", "exit 0\n");   // present, but looked up no more
   const std::string expected = "ERROR: unable to locate system command 'lssrc'\n";
-  EXPECT_EXIT(SysCmd(83, 1, "%s", "-a"), testing::ExitedWithCode(0), testing::Eq(expected));
-  EXPECT_EXIT(SysCmd(-83, 0, "%s", "-a"), testing::ExitedWithCode(0), testing::Eq(expected));
-  EXPECT_EXIT(GetCmdResponse(83, nullptr, "%s", "-a"), testing::ExitedWithCode(0),
+  EXPECT_EXIT(SysCmd(83, 1, "%s", "-a"), testing::ExitedWithCode(1), testing::Eq(expected));
+  EXPECT_EXIT(SysCmd(-83, 0, "%s", "-a"), testing::ExitedWithCode(1), testing::Eq(expected));
+  EXPECT_EXIT(GetCmdResponse(83, nullptr, "%s", "-a"), testing::ExitedWithCode(1),
               testing::Eq(expected));
   EXPECT_EQ(TestCmd(83), 0);
   EXPECT_EQ(GetCmd(83), nullptr);
   // An index outside the table is never read past its end.
-  EXPECT_EXIT(SysCmd(85, 0, "%s", "x"), testing::ExitedWithCode(0),
+  EXPECT_EXIT(SysCmd(85, 0, "%s", "x"), testing::ExitedWithCode(1),
               testing::Eq(std::string("ERROR: unable to locate system command '#85'\n")));
 }
 
