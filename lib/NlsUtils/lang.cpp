@@ -61,6 +61,9 @@ void chooseFromMap(const char *map, const char *want, char *lang, size_t size) {
   const char *line = eq;
   while (line > map && line[-1] != '\n') line--;
   copyFirstToken(line, " =", lang, size);
+  // The language is a word of that line: a line with nothing before its
+  // "=" gives none, rather than a word that runs into the next line.
+  lang[strcspn(lang, "\t\r\n")] = '\0';
   if (lang[0] == '\0') CopyStr(lang, size, "en_US");
 }
 
@@ -112,11 +115,12 @@ char *ParseTransFile(const char *name) {
 char *GetDesiredNLSLang() {
   if (pNLSLang != nullptr) return pNLSLang;
 
-  // An empty LANG counts as unset, as it does for the C library's locale
-  // choice: searched as two blanks it would match any double blank of the
-  // fallback map, which is not normalised, and pick a language at random.
+  // An empty LANG, or one with a codeset but no language (".UTF-8"), counts
+  // as unset, as it does for the C library's locale choice: searched as a
+  // blank or two it would match between any two words of the map and pick
+  // a language at random.
   const char *env = getenv("LANG");
-  if (env == nullptr || *env == '\0') env = "___LANG_NOT_SET___";
+  if (env == nullptr || *env == '\0' || *env == '.') env = "___LANG_NOT_SET___";
   char want[LANG_SIZE];
   snprintf(want, sizeof want, " %s ", env);
   if (char *dot = strchr(want, '.')) *dot = '\0';

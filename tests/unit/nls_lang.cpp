@@ -83,6 +83,8 @@ TEST_F(LangTest, LanguageFromLangAndMap) {
        "en_US"},
       {"empty LANG as unset", "", "Default de_DE\nen_US = ___LANG_NOT_SET___\n", nullptr,
        "en_US"},
+      {"codeset alone as unset", ".UTF-8", "Default de_DE\nfr_FR = fr\n", nullptr, "de_DE"},
+      {"nothing on the line of the =", "f", "= # c\ne f\n", nullptr, "en_US"},
       {"unset, fallback map", nullptr, nullptr, "de_DE = ___LANG_NOT_SET___ \n", "de_DE"},
       {"unset, fallback lacks it", nullptr, nullptr, "de_DE = de \n", "en_US"},
       {"fallback default", "pt_BR", nullptr, "Default fr_FR \nde_DE = de \n", "fr_FR"},
