@@ -17,6 +17,11 @@
 namespace {
 
 constexpr int kMaxFormatDepth = 16;   // nested "P" operations followed at most
+// "P" operations carried out for one state format at most: a format that
+// names its own item, or several that fan out, would otherwise repeat
+// exponentially many times within the depth bound.
+constexpr int kMaxFormatSteps = 256;
+int formatSteps = 0;
 constexpr int kOperandSize = 64;
 
 int countItems(const MenuDef *menu) {
@@ -170,7 +175,7 @@ void applyTargets(MenuDef *menu, char op, bool match, const char *p, int depth) 
       case 'N': target.state = match ? 1 : 0; break;
       case 'H': target.state = match ? 2 : 0; break;
       case 'P':
-        if (match) {
+        if (match && ++formatSteps <= kMaxFormatSteps) {
           applyFormat(menu, static_cast<int>(t), depth + 1);
           if (target.action != nullptr) target.action(menu, &target);
         }
@@ -429,4 +434,12 @@ int TestFormatState(const char *values, intptr_t value) {
   return 0;
 }
 
-void ProcessStateFormat(MenuDef *menu, int index) { applyFormat(menu, index, 0); }
+void ProcessStateFormat(MenuDef *menu, int index) {
+  // The budget holds for the outermost call, also when an item's action
+  // processes formats again.
+  static int active = 0;
+  if (active == 0) formatSteps = 0;
+  active++;
+  applyFormat(menu, index, 0);
+  active--;
+}

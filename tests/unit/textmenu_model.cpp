@@ -129,6 +129,16 @@ TEST_F(MenuModel, StateFormatsEnableHideAndSetItems) {
   items[2].type = MENUITEM_NAME;   // a disabled name cannot be set, so it does not count
   EXPECT_EQ(TestNames(&menu), 1);
   items[2].type = MENUITEM_INT;
+  // A format that names its own item four times ends: within the depth
+  // bound alone it would run 4^16 times.
+  static int calls;
+  calls = 0;
+  items[0].rule = "P1{0,0,0,0}";
+  items[0].action = [](MenuDef *, TextMenuItem *) { return ++calls; };
+  items[0].value = 1;
+  ProcessStateFormat(&menu, 0);
+  EXPECT_GT(calls, 0);
+  EXPECT_LE(calls, 256);
   for (auto [values, v, expect] : {std::tuple{"0", 0, 1}, {"1/3", 3, 1}, {"1/3", 2, 0}, {"*", 9, 1}}) {
     SCOPED_TRACE(values);
     EXPECT_EQ(TestFormatState(values, v), expect);
