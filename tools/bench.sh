@@ -86,8 +86,9 @@ for r in "${RATIOS[@]}"; do
   }'
 done
 if [ "$install" = 1 ]; then
-  line=$(tools/install-bench.sh 2>&1 | tail -1)
-  echo "$line"
+  lines=$(tools/install-bench.sh 2>&1 | tail -2)
+  echo "$lines"
+  line=$(tail -1 <<<"$lines")
   case $line in *" yes "*) ;; *) status=1 ;; esac
 fi
 exit $status
