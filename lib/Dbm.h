@@ -239,11 +239,10 @@ constexpr size_t DBM_SCAN_SLACK = 64;
 // bytes at data, or -1 when none matches before the end or the first damaged
 // record. The buffer must hold DBM_SCAN_SLACK readable bytes beyond size.
 long DbmScanRecords(const char *data, size_t size, const char *key);
-// The passes of DbmScanRecords: the portable one, and 32- and 64-byte lanes
-// on processors that have them.
+// The passes of DbmScanRecords: the portable one, and 32-byte lanes on
+// processors that have them.
 constexpr int DBM_SCAN_PORTABLE = 0;
 constexpr int DBM_SCAN_AVX2 = 1;
-constexpr int DBM_SCAN_AVX512 = 2;
 // The widest pass this processor can take.
 int DbmScanWidest();
 // The pass DbmScanRecords takes: -1 for the widest this processor has (the

@@ -9,15 +9,15 @@
 // one XOR of its bytes, taken in wide lanes and folded once, and the damage
 // test K + 2 > L. A record of the wanted key begins with the wanted key's
 // first chain bytes; up to 32 of them are compared at once, and a record
-// that passes is confirmed byte by byte. The walk itself (a load of L and an
-// add per record) bounds the pass; the rest is kept to few instructions so
+// that passes is confirmed byte by byte. The walk itself (one dependent load
+// of L per record) bounds the pass; the rest is kept to few instructions so
 // that it runs beside the walk.
 //
-// Three passes: 8-byte words anywhere, 32-byte lanes (AVX2) and 64-byte
-// lanes (AVX-512), the widest the processor has taken at the first call (the
-// wide ones also use its carry-less multiplication). Every pass may read up
-// to DBM_SCAN_SLACK bytes beyond the records, masked out of every result,
-// which is why the caller's buffer holds that much more.
+// Two passes: 8-byte words anywhere, and 32-byte lanes with carry-less
+// multiplication (AVX2, PCLMUL) where the processor has them, chosen at the
+// first call. Both may read up to DBM_SCAN_SLACK bytes beyond the records,
+// masked out of every result, which is why the caller's buffer holds that
+// much more.
 #include <bit>
 #include <cstring>
 #if defined(__x86_64__)
@@ -28,17 +28,18 @@
 
 namespace {
 
-constexpr int LANE_BYTES = 64;
+constexpr int PIECE_BYTES = 64;   // bytes of a record taken at a time
+constexpr int HEAD_BYTES = 32;    // chain bytes of the wanted key compared at once
 
 // 64 bytes of 0xff, then 64 zeros: the 64 bytes at ones + 64 - n keep the
 // first n (0 to 64) bytes of a load.
-alignas(64) constexpr unsigned char ones[2 * LANE_BYTES] = {
+alignas(64) constexpr unsigned char ones[2 * PIECE_BYTES] = {
     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
-const unsigned char *keepFirst(int n) { return ones + LANE_BYTES - n; }
+const unsigned char *keepFirst(int n) { return ones + PIECE_BYTES - n; }
 
 uint64_t load64(const void *p) {
   uint64_t v;
@@ -56,19 +57,19 @@ unsigned char foldWord(uint64_t w) {
 
 // The key being looked for: its length with the NUL (K), and the chain
 // bytes that begin every record of that key (K's two bytes and the key
-// chained, k + 1 bytes), the first LANE_BYTES / 2 of them kept for the
+// chained, k + 1 bytes), the first HEAD_BYTES of them kept for the
 // quick comparison.
 struct Wanted {
   const char *key;
   int k;
   unsigned char field[2];                 // K as the record holds it
   int known;                              // chain bytes in head: min(k + 1, 32)
-  unsigned char head[LANE_BYTES / 2];     // zeros behind them
+  unsigned char head[HEAD_BYTES];         // zeros behind them
 };
 
 Wanted makeWanted(const char *key) {
   Wanted w{key, static_cast<int>(strlen(key)) + 1, {}, 0, {}};
-  w.known = w.k + 1 < LANE_BYTES / 2 ? w.k + 1 : LANE_BYTES / 2;
+  w.known = w.k + 1 < HEAD_BYTES ? w.k + 1 : HEAD_BYTES;
   auto k16 = static_cast<uint16_t>(w.k);
   memcpy(w.field, &k16, 2);
   // Plain byte i is the key field's byte i for i < 2, then key byte i - 2.
@@ -77,27 +78,33 @@ Wanted makeWanted(const char *key) {
   return w;
 }
 
-// One record of the walk.
-struct Step {
-  const char *chain;    // its L chain bytes
-  uint32_t len;         // L
-  uintptr_t next;       // the address of the record behind it
-};
+// The walk over the records: the chain and L of the current one. The next
+// record's L is loaded from chain + L, an address the load forms itself, so
+// that the one piece of work tying a record to the one before is that load.
+// A length field cut short at the end reads the slack and reaches beyond
+// the end; behind the last record chain may point two bytes past the end,
+// into the slack.
+struct Walk {
+  const char *chain;
+  const char *end;
+  size_t len;
 
-// The record at rec of the bytes that end at address end; false at the end
-// and when the record is damaged (a length field cut short, a length below
-// its key field, beyond the record buffer or beyond the bytes). The field
-// is loaded before the bytes left are checked: with fewer than two left,
-// the load reads the slack and the record reaches beyond the end. The
-// address behind it is a number until it is known to lie within the bytes.
-bool stepAt(const char *rec, uintptr_t end, Step *s) {
-  uint16_t field;
-  memcpy(&field, rec, 2);
-  s->chain = rec + 2;
-  s->len = field;
-  s->next = reinterpret_cast<uintptr_t>(rec) + 2 + field;
-  return s->len - 2 <= DBM_MAX_PAYLOAD - 2 && s->next <= end;
-}
+  Walk(const char *data, size_t size) : chain(data + 2), end(data + size), len(field(data)) {}
+  static size_t field(const char *p) {
+    uint16_t f;
+    memcpy(&f, p, 2);
+    return f;
+  }
+  // False at the end and at a damaged length: below the key field, beyond
+  // the record buffer or beyond the bytes.
+  bool fits() const { return len - 2 <= DBM_MAX_PAYLOAD - 2 && static_cast<ptrdiff_t>(len) <= end - chain; }
+  void next() {
+    const char *here = chain;
+    chain = here + len + 2;
+    len = field(here + len);
+  }
+  long offset(const char *data) const { return chain - 2 - data; }
+};
 
 // Plain byte 0 is the field's first byte in memory, so its low byte on a
 // little-endian machine. Built in a register: a field assembled byte by byte
@@ -129,9 +136,7 @@ bool keyConfirmed(const char *chain, const Wanted &w) {
 long scanPortable(const char *data, size_t size, const Wanted &w) {
   const int known8 = w.known < 8 ? w.known : 8;
   const uint64_t head = load64(w.head), headMask = load64(keepFirst(known8));
-  Step r;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(data + size);
-  for (const char *rec = data; stepAt(rec, end, &r); rec = reinterpret_cast<const char *>(r.next)) {
+  for (Walk r(data, size); r.fits(); r.next()) {
     uint64_t acc = 0;
     size_t i = 0;
     for (; i + 8 <= r.len; i += 8) acc ^= load64(r.chain + i);
@@ -141,7 +146,7 @@ long scanPortable(const char *data, size_t size, const Wanted &w) {
     if (keyLen > r.len - 2) [[unlikely]]
       return -1;
     bool candidate = ((load64(r.chain) ^ head) & headMask) == 0;
-    if (candidate && keyLen == static_cast<uint32_t>(w.k) && keyConfirmed(r.chain, w)) return rec - data;
+    if (candidate && keyLen == static_cast<uint32_t>(w.k) && keyConfirmed(r.chain, w)) return r.offset(data);
   }
   return -1;
 }
@@ -164,7 +169,7 @@ __attribute__((target("avx2"))) __m256i xorFirst(const char *p, uint32_t n) {
 // The same of the n (at least 1) bytes at p.
 __attribute__((target("avx2"))) __m256i xorAll(const char *p, uint32_t n) {
   __m256i acc = _mm256_setzero_si256();
-  for (; n > LANE_BYTES; n -= LANE_BYTES, p += LANE_BYTES)
+  for (; n > PIECE_BYTES; n -= PIECE_BYTES, p += PIECE_BYTES)
     acc = _mm256_xor_si256(acc, _mm256_xor_si256(load(p), load(p + 32)));
   return _mm256_xor_si256(acc, xorFirst(p, n));
 }
@@ -196,72 +201,27 @@ __attribute__((target("avx2,pclmul"))) long scanAvx2(const char *data, size_t si
   const __m256i head = load(w.head);
   const auto need = static_cast<uint32_t>((1ull << w.known) - 1);
   const __m128i sum = load128(byteSum);
-  Step r;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(data + size);
-  for (const char *rec = data; stepAt(rec, end, &r); rec = reinterpret_cast<const char *>(r.next)) {
+  for (Walk r(data, size); r.fits(); r.next()) {
     const __m256i first = load(r.chain);
-    __m256i acc = r.len <= LANE_BYTES ? xorFirst(r.chain, r.len) : xorAll(r.chain, r.len);
+    __m256i acc = r.len <= PIECE_BYTES ? xorFirst(r.chain, r.len) : xorAll(r.chain, r.len);
     __m128i lanes = _mm_xor_si128(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
     uint32_t keyLen = keyFieldOf(lanes, _mm256_castsi256_si128(first), sum);
     if (keyLen > r.len - 2) [[unlikely]]
       return -1;
     auto same = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(first, head)));
     if ((~same & need) == 0) [[unlikely]]
-      if (keyLen == static_cast<uint32_t>(w.k) && keyConfirmed(r.chain, w)) return rec - data;
+      if (keyLen == static_cast<uint32_t>(w.k) && keyConfirmed(r.chain, w)) return r.offset(data);
   }
   return -1;
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-// The same with 64-byte lanes: a record of up to 64 bytes is one load
-// masked to its bytes, which is also compared with the wanted key's first
-// chain bytes.
-__attribute__((target("avx512f,avx512bw,avx512vl,bmi2,pclmul"))) long scanAvx512(const char *data, size_t size,
-                                                                                const Wanted &w) {
-  const __mmask64 need = (1ull << w.known) - 1;
-  const __m512i head = _mm512_maskz_loadu_epi8(need, w.head);
-  const __m128i sum = load128(byteSum);
-  Step r;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(data + size);
-  for (const char *rec = data; stepAt(rec, end, &r); rec = reinterpret_cast<const char *>(r.next)) {
-    // bzhi takes the low eight bits of its count: a count beyond 64 is cut.
-    const __m512i first = _mm512_maskz_loadu_epi8(_bzhi_u64(~0ull, r.len < LANE_BYTES ? r.len : LANE_BYTES), r.chain);
-    __m512i acc = first;
-    if (r.len > LANE_BYTES) [[unlikely]] {
-      const char *p = r.chain + LANE_BYTES;
-      uint32_t n = r.len - LANE_BYTES;
-      for (; n > LANE_BYTES; n -= LANE_BYTES, p += LANE_BYTES) acc = _mm512_xor_si512(acc, _mm512_loadu_si512(p));
-      acc = _mm512_xor_si512(acc, _mm512_maskz_loadu_epi8(_bzhi_u64(~0ull, n), p));
-    }
-    __m256i quarter = _mm256_xor_si256(_mm512_castsi512_si256(acc), _mm512_extracti64x4_epi64(acc, 1));
-    __m128i lanes = _mm_xor_si128(_mm256_castsi256_si128(quarter), _mm256_extracti128_si256(quarter, 1));
-    uint32_t keyLen = keyFieldOf(lanes, _mm512_castsi512_si128(first), sum);
-    if (keyLen > r.len - 2) [[unlikely]]
-      return -1;
-    if (_mm512_mask_cmpneq_epi8_mask(need, first, head) == 0) [[unlikely]]
-      if (keyLen == static_cast<uint32_t>(w.k) && keyConfirmed(r.chain, w)) return rec - data;
-  }
-  return -1;
-}
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
 #endif
 
-#endif
-
-// The widest pass the processor has; the wide passes need its carry-less
+// The widest pass the processor has; the wide pass needs its carry-less
 // multiplication besides the lanes.
 int findWidestPass() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (!__builtin_cpu_supports("pclmul") || !__builtin_cpu_supports("avx2")) return DBM_SCAN_PORTABLE;
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi2"))
-    return DBM_SCAN_AVX512;
-  return DBM_SCAN_AVX2;
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") ? DBM_SCAN_AVX2 : DBM_SCAN_PORTABLE;
 #else
   return DBM_SCAN_PORTABLE;
 #endif
@@ -281,7 +241,6 @@ long DbmScanRecords(const char *data, size_t size, const char *key) {
   int pass = DbmScanWidest();
   if (DbmScanPass >= 0 && DbmScanPass < pass) pass = DbmScanPass;
 #if defined(__x86_64__)
-  if (pass == DBM_SCAN_AVX512) return scanAvx512(data, size, w);
   if (pass == DBM_SCAN_AVX2) return scanAvx2(data, size, w);
 #endif
   return scanPortable(data, size, w);
