@@ -233,6 +233,21 @@ void DbmDecodeChainPrefix(const char *src, int n, char *dst, int m);
 // Reads size bytes of fd into a new block (size + 1 bytes, a NUL behind);
 // null when the file gives fewer bytes or no memory is left.
 char *DbmReadWhole(int fd, off_t size);
+// Bytes beyond the records that DbmScanRecords may read (and ignores).
+constexpr size_t DBM_SCAN_SLACK = 64;
+// The offset of key's first record among the legacy records in the size
+// bytes at data, or -1 when none matches before the end or the first damaged
+// record. The buffer must hold DBM_SCAN_SLACK readable bytes beyond size.
+long DbmScanRecords(const char *data, size_t size, const char *key);
+// The passes of DbmScanRecords: the portable one, and 32-byte lanes on
+// processors that have them.
+constexpr int DBM_SCAN_PORTABLE = 0;
+constexpr int DBM_SCAN_AVX2 = 1;
+// The widest pass this processor can take.
+int DbmScanWidest();
+// The pass DbmScanRecords takes: -1 for the widest this processor has (the
+// default); a narrower one for tests.
+extern int DbmScanPass;
 // 1 on a big-endian machine (the TLBuf test).
 int DbmIsBigEndian();
 // Creates "./db" with mode 777 when the current directory has no entry "db".

@@ -1,6 +1,7 @@
 // The record database file: names and paths, the XOR chain, the update
 // protocol and the plain record operations, which open the file afresh for
-// every call and read it one record at a time.
+// every call. Updates stream it one record at a time; lookups and lists read
+// it whole with one read and walk it in memory (the key search in scan.cpp).
 //
 // Update protocol: a change never writes the current file. It creates a new
 // file "N.tdb_new" exclusively (a stale one or a planted link is removed
@@ -19,9 +20,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "Handles.h"
 #include "MemMgr.h"
@@ -88,6 +86,25 @@ int openCurrentFd(const char *name, int flags, int errMode, int *fault) {
     if (err == ENOENT || err == EISDIR || err == EINVAL || attempt >= DbmOpenAttempts) return -1;
     sleep(1);
   }
+}
+
+// The current file opened for reading, and its size in *size when known.
+// A regular file that opens at once costs an open and an fstat; it stays
+// in non-blocking mode, which a regular file's reads ignore (a read that
+// answers EAGAIN all the same is retried blocking). Every other case is
+// openCurrentFd's: missing files, retries, devices and FIFOs.
+int openForReading(const char *name, size_t *size) {
+  char path[PATH_BUF];
+  if (buildDbPath(path, sizeof path, name, "tdb")) {
+    FdHandle fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (fd && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+      if (st.st_size < 0x7fffff00) *size = static_cast<size_t>(st.st_size);
+      return fd.release();
+    }
+  }
+  int fault;
+  return openCurrentFd(name, O_RDONLY, 0, &fault);
 }
 
 // openCurrentFd as a stream of the given fopen mode.
@@ -214,62 +231,23 @@ struct RecordBuffer : MemHolder {
   char *buf() const { return str(); }
 };
 
-// Bytes a file buffer holds beyond the file, so that a 16-byte load at any
-// byte of the file stays inside the buffer.
-constexpr size_t SLACK = 16;
-
 // The buffer the plain lookups read a file into: one block of the memory
 // manager kept for the life of the process, like the typed layer's scratch
 // buffer, so that a lookup neither maps nor unmaps memory. It holds at
-// least size bytes besides SLACK; *room is what it holds. Null when no
-// larger block can be had.
+// least size bytes besides DBM_SCAN_SLACK, which the key search may read;
+// *room is what it holds. Null when no larger block can be had.
 char *fileBuffer(size_t size, size_t *room) {
   static char *kept = nullptr;
   static size_t keptSize = 0;
-  if (size + SLACK > keptSize) {
-    size_t want = size + SLACK > 2 * keptSize ? size + SLACK : 2 * keptSize;
+  if (size + DBM_SCAN_SLACK > keptSize) {
+    size_t want = size + DBM_SCAN_SLACK > 2 * keptSize ? size + DBM_SCAN_SLACK : 2 * keptSize;
     auto *q = static_cast<char *>(AdjustMem(kept, want));
     if (!q) return nullptr;
     kept = q;
     keptSize = want;
   }
-  *room = keptSize - SLACK;
+  *room = keptSize - DBM_SCAN_SLACK;
   return kept;
-}
-
-#ifdef __SSE2__
-// A mask of n (1 to 16) bytes of 0xff, then zeros.
-__m128i firstBytes(int n) {
-  static const unsigned char ones[32] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                         0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
-  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(ones + 16 - n));
-}
-#endif
-
-// The XOR of the n bytes at p, sixteen or eight at a time; the last load
-// may reach up to SLACK - 1 bytes beyond them, which it leaves out.
-unsigned char xorAll(const char *p, int n) {
-  uint64_t w = 0;
-  int i = 0;
-#ifdef __SSE2__
-  __m128i acc = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) acc = _mm_xor_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
-  if (i < n) {
-    acc = _mm_xor_si128(acc, _mm_and_si128(firstBytes(n - i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
-  }
-  w = static_cast<uint64_t>(_mm_cvtsi128_si64(acc)) ^ static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
-#else
-  for (; i + 8 <= n; i += 8) {
-    uint64_t v;
-    memcpy(&v, p + i, 8);
-    w ^= v;
-  }
-  for (; i < n; ++i) w ^= static_cast<unsigned char>(p[i]);
-#endif
-  w ^= w >> 32;
-  w ^= w >> 16;
-  w ^= w >> 8;
-  return static_cast<unsigned char>(w);
 }
 
 // The current file of a database, read whole with one read when opened and
@@ -282,11 +260,12 @@ class RecordReader {
   // (a regular file, which writers never change in place); a full buffer
   // grows to the file's size and the read goes on.
   explicit RecordReader(const char *name) {
-    int fault;
-    FdHandle fd(openCurrentFd(name, O_RDONLY, 0, &fault));
+    size_t expect = DBM_REC_BUF_SIZE;
+    FdHandle fd(openForReading(name, &expect));
     if (!fd) return;
     size_t room = 0, got = 0;
-    char *data = fileBuffer(DBM_REC_BUF_SIZE, &room);
+    bool blocking = false;
+    char *data = fileBuffer(expect + 1, &room);
     while (data) {
       if (got == room) {
         struct stat st;
@@ -296,6 +275,11 @@ class RecordReader {
       }
       ssize_t r = read(fd.get(), data + got, room - got);
       if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && errno == EAGAIN && !blocking) {
+        blocking = true;
+        int fl = fcntl(fd.get(), F_GETFL);
+        if (fl >= 0 && fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK) == 0) continue;
+      }
       if (r < 0) return;
       got += static_cast<size_t>(r);
       if (r == 0 || got < room) break;
@@ -324,58 +308,14 @@ class RecordReader {
   // (when not null), or -1 when no record before the end or the first
   // damaged one matches.
   int find(const char *key, void *dst) {
-    int k = static_cast<int>(strlen(key)) + 1;
-#ifdef __SSE2__
-    // A matching record's chain begins with the k + 1 chain bytes of its
-    // key field and key, which equal those of the wanted key exactly when
-    // the key field does too; for short keys they are compared at once.
-    bool wide = k + 1 <= 16;
-    __m128i want = _mm_setzero_si128();
-    if (wide) {
-      char plain[18] = {}, encoded[16] = {};
-      storeHost16(plain, static_cast<uint16_t>(k));
-      memcpy(plain + 2, key, static_cast<size_t>(k));
-      for (int i = 0; i <= k; ++i) encoded[i] = static_cast<char>(plain[i] ^ plain[i + 1]);
-      want = _mm_loadu_si128(reinterpret_cast<const __m128i *>(encoded));
-    }
-    const __m128i mask = firstBytes(wide ? k + 1 : 16);
-#endif
-    for (int len; (len = nextLength()) >= 0; pos_ += static_cast<size_t>(len) + 2) {
-      const char *chain = data_ + pos_ + 2;
-      // The key field: plain byte 0 is the XOR of the whole chain.
-      char head[2];
-      head[0] = static_cast<char>(xorAll(chain, len));
-      head[1] = static_cast<char>(head[0] ^ chain[0]);
-      int keyLen = loadHost16(head);
-      if (keyLen + 2 > len) return -1;
-#ifdef __SSE2__
-      if (wide) {
-        __m128i got = _mm_and_si128(mask, _mm_loadu_si128(reinterpret_cast<const __m128i *>(chain)));
-        int same = _mm_movemask_epi8(_mm_cmpeq_epi8(got, want)) == 0xffff;
-        if (!(same & static_cast<int>(keyLen == k))) continue;
-      } else
-#endif
-      {
-        if (keyLen != k) continue;
-        // Plain byte i + 1 is plain byte i XOR chain byte i: the key is
-        // decoded forward and compared as it goes.
-        auto plain = static_cast<unsigned char>(head[1]);
-        int same = 0;
-        while (same < k && (plain ^= static_cast<unsigned char>(chain[1 + same])) ==
-                               static_cast<unsigned char>(key[same]))
-          ++same;
-        if (same < k) continue;
-      }
-      int n = len - k - 2;
-      // The value is the chain's tail: decoded from its last byte back.
-      auto *out = static_cast<char *>(dst);
-      if (out && n > 0) {
-        out[n - 1] = chain[len - 1];
-        for (int i = n - 2; i >= 0; --i) out[i] = static_cast<char>(chain[k + 2 + i] ^ out[i + 1]);
-      }
-      return n;
-    }
-    return -1;
+    long at = DbmScanRecords(data_, size_, key);
+    if (at < 0) return -1;
+    const char *chain = data_ + at + 2;
+    int len = loadHost16(data_ + at), k = static_cast<int>(strlen(key)) + 1;
+    int n = len - k - 2;
+    // The value is the chain's tail, which is the chain of the value.
+    if (dst && n > 0) DbmDecodeChainCopy(chain + k + 2, static_cast<char *>(dst), n);
+    return n;
   }
 
  private:
