@@ -29,14 +29,15 @@ struct MemGroupBits {
   uint64_t starts;  // bit i set: an allocation begins at node 64 w + i
 };
 
-// Block descriptor, one per block, in a mapping of its own.
+// Block descriptor, one per block, mapped with its data area: in the pages
+// right after the data area and the spare page MapBlock adds to it.
 struct MemBlock {
   MemBlock *next;
   MemBlock *prev;
   int32_t size;         // data area: 65,536, or a multiple of it for a dedicated block
   int32_t usedLen;      // dedicated blocks: the rounded length in use
   int32_t freeNodes;    // regular blocks: free nodes; dedicated blocks: 0
-  char *data;           // the data area (a separate mapping)
+  char *data;           // the data area (where the block's mapping begins)
   // Search hints, laid out so that an allocation or a release reads the
   // first cache lines of the descriptor and one line of groupBits, and only
   // writes the MAT and the node table. No run of noRunOf free nodes is left
@@ -62,8 +63,9 @@ struct MemBlock {
   uint8_t groupPre[MEM_NODES / 64 + 16];
   uint8_t groupSuf[MEM_NODES / 64];
   uint8_t groupBest[MEM_NODES / 64];
-  // Where the two mappings came from: 1 when taken from the C heap because
-  // "/dev/zero" could not be opened (released with free, not munmap).
+  // Where the mapping came from: 1 when taken from the C heap because
+  // "/dev/zero" could not be opened (released with free, not munmap); the
+  // two always agree, as one mapping holds the data area and the descriptor.
   uint8_t heapDesc;
   uint8_t heapData;
   MemGroupBits groupBits[MEM_NODES / 64];
