@@ -6,10 +6,13 @@
 // are poisoned, so an overflow or a use after PutMem is reported.
 //
 // First fit stays a search of the MAT for the lowest run of free nodes, made
-// cheap by summaries that change with it: each block keeps its free nodes as
-// bits and a small tree of free runs over its 64-node groups, the index
-// (index.cpp) keeps every block's longest run, so a search goes straight to
-// the first block that can serve and down its tree to the lowest fit.
+// cheap by summaries that change with it: each block keeps its free nodes
+// and the starts of its allocations as bits, the free runs of its 64-node
+// groups, and its free runs counted by length, which give its longest run;
+// the index (index.cpp) keeps every block's longest run, so a search goes
+// straight to the first block that can serve and to its lowest fit there.
+// GetMem and PutMem write the node table and the MAT but do not read them:
+// their entries are seldom in the cache.
 #include "MemMgr.h"
 
 #include <fcntl.h>
