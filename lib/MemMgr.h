@@ -55,11 +55,13 @@ struct MemBlock {
   // its longest free run (groupPre is zero past the last group); brought up
   // to date before a search for the groups whose bit is set in dirtyGroups.
   uint32_t dirtyGroups;
-  // The free runs by length: runCount[L] runs of L nodes (1 <= L <= 63),
-  // runCount[64] runs of 64 nodes or more; bit L of runLengths is set while
-  // runCount[L] is not zero.
+  // The free runs by length: runCount[64] runs of 64 nodes or more, and
+  // while shortRunsKnown, runCount[L] runs of L nodes (1 <= L <= 63), with
+  // bit L of runLengths set while runCount[L] is not zero. Without a run of
+  // 64 the short runs are always known.
   uint64_t runLengths;
   uint16_t runCount[65];
+  uint8_t shortRunsKnown;
   uint8_t groupPre[MEM_NODES / 64 + 16];
   uint8_t groupSuf[MEM_NODES / 64];
   uint8_t groupBest[MEM_NODES / 64];

@@ -304,17 +304,19 @@ int longestFreeRun(MemBlock *b) {
   return next < kGroups ? n + std::countr_one(b->groupBits[next].free) : n;
 }
 
-// A free run of len nodes counted in, or out of, the lengths of block b
-// (a run of 0 nodes is none: it goes to the unused runCount[0], and bit 0
-// of runLengths stays clear).
+// A free run of len nodes (1 to 63) counted in, or out of, the short runs
+// of block b (a run of 0 nodes is none: it goes to the unused runCount[0],
+// and bit 0 of runLengths stays clear).
 [[gnu::always_inline]] inline void addRun(MemBlock *b, int len) {
-  int at = len < 64 ? len : 64;
+  if (len >= 64) return;
+  int at = len;
   b->runCount[at]++;
   b->runLengths |= (uint64_t(1) << (at & 63)) & ~uint64_t(1);
 }
 
 [[gnu::always_inline]] inline void dropRun(MemBlock *b, int len) {
-  int at = len < 64 ? len : 64;
+  if (len >= 64) return;
+  int at = len;
   b->runLengths &= ~(static_cast<uint64_t>(--b->runCount[at] == 0) << (at & 63));
 }
 
@@ -326,6 +328,48 @@ int longestFreeRun(MemBlock *b) {
     noteLongestRun(b, 63 - std::countl_zero(b->runLengths | 1));
   else if (merged >= b->noRunOf)
     noteLongestRun(b, merged);
+}
+
+// The lengths of block b counted afresh from its free bits.
+void countRuns(MemBlock *b) {
+  memset(b->runCount, 0, sizeof b->runCount);
+  b->runLengths = 0;
+  for (size_t i = 0; i < MEM_NODES;) {
+    size_t w = i / 64;
+    uint64_t m = b->groupBits[w].free >> (i % 64);
+    if (!m) {
+      i = 64 * (w + 1);
+      continue;
+    }
+    i += static_cast<size_t>(std::countr_zero(m));
+    int run = freeFrom(b, i);
+    if (run >= 64)
+      b->runCount[64]++;
+    else
+      addRun(b, run);
+    i += static_cast<size_t>(run);
+  }
+  b->shortRunsKnown = 1;
+}
+
+// The lengths of block b after a change that ended the free runs out1 and
+// out2 and made the runs in1 and in2 (0: none), its free bits already set.
+// Runs of 64 or more are always counted; shorter ones only matter, and are
+// only counted, while there is no longer run (the block's longest is then
+// one of them): they are counted afresh when the last long run goes.
+[[gnu::always_inline]] inline void changeRuns(MemBlock *b, int out1, int out2, int in1, int in2) {
+  b->runCount[64] = static_cast<uint16_t>(b->runCount[64] + (in1 >= 64) + (in2 >= 64) - (out1 >= 64) -
+                                          (out2 >= 64));
+  if (b->runCount[64] != 0) {
+    b->shortRunsKnown = 0;
+  } else if (!b->shortRunsKnown) {
+    countRuns(b);
+  } else {
+    dropRun(b, out1);
+    dropRun(b, out2);
+    addRun(b, in1);
+    addRun(b, in2);
+  }
 }
 
 // The free bits, start bits, lengths, lowFree and noRunOf of block b read
@@ -341,15 +385,7 @@ void rebuildSummaries(MemBlock *b) {
   }
   b->dirtyGroups = ~uint32_t(0);
   b->lowFree = 0;
-  memset(b->runCount, 0, sizeof b->runCount);
-  b->runLengths = 0;
-  for (size_t i = 0; i < MEM_NODES; i++) {
-    if (!(b->groupBits[i / 64].free >> (i % 64) & 1)) continue;
-    int run = freeFrom(b, i);
-    addRun(b, run);
-    i += static_cast<size_t>(run);
-  }
-  b->runCount[0] = 0;
+  countRuns(b);
   noteLongestRun(b, longestFreeRun(b));
 }
 
@@ -470,7 +506,7 @@ int searchGroups(MemBlock *b, int k) {
 // True when the free nodes of block b form one run of 64 or more (which is
 // then freeNodes long): a block with room at its end, the common case.
 [[gnu::always_inline]] inline bool oneLongRun(const MemBlock *b) {
-  return b->runLengths == 0 && b->runCount[64] == 1;
+  return b->shortRunsKnown && b->runLengths == 0 && b->runCount[64] == 1;
 }
 
 [[gnu::always_inline]] inline bool isFree(const MemBlock *b, size_t i) {
@@ -493,13 +529,9 @@ int searchGroups(MemBlock *b, int k) {
   }
   b->freeNodes += static_cast<int32_t>(count);
   int run = below + static_cast<int>(count) + above;
-  // A long run that merely grows leaves the lengths as they were.
-  if (!((below == 0 && above >= 64) || (above == 0 && below >= 64))) {
-    dropRun(b, below);
-    dropRun(b, above);
-    addRun(b, run);
-  }
   markFreeBits(b, first, count, true);
+  // A long run that merely grows leaves the lengths as they were.
+  if (!((below == 0 && above >= 64) || (above == 0 && below >= 64))) changeRuns(b, below, above, run, 0);
   settleLongest(b, run);
 }
 
@@ -515,9 +547,7 @@ int searchGroups(MemBlock *b, int k) {
   b->freeNodes -= static_cast<int32_t>(count);
   markFreeBits(b, first, count, false);
   if (below == 0 && rest >= 64) return;  // a long run stays long
-  dropRun(b, run);
-  addRun(b, below);
-  addRun(b, rest);
+  changeRuns(b, run, 0, below, rest);
   settleLongest(b, 0);
 }
 
@@ -636,6 +666,7 @@ MemBlock *GetNewBlock(size_t length) {
     }
     b->freeGroups = ~uint32_t(0);
     b->runCount[64] = 1;
+    b->shortRunsKnown = 1;
     b->noRunOf = MEM_NODES + 1;
   }
   if (!memindex::addBlock(b)) {
