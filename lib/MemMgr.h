@@ -23,12 +23,6 @@ struct MemNodeEntry {
   char *addr;       // its address (data + 32 * node), null where none begins
 };
 
-// Of each group of 64 nodes: which are free and where allocations begin.
-struct MemGroupBits {
-  uint64_t free;    // bit i set: node 64 w + i is free
-  uint64_t starts;  // bit i set: an allocation begins at node 64 w + i
-};
-
 // Block descriptor, one per block, mapped with its data area: in the pages
 // right after the data area and the spare page MapBlock adds to it.
 struct MemBlock {
@@ -39,29 +33,22 @@ struct MemBlock {
   int32_t freeNodes;    // regular blocks: free nodes; dedicated blocks: 0
   char *data;           // the data area (where the block's mapping begins)
   // Search hints, laid out so that an allocation or a release reads the
-  // first cache lines of the descriptor and one line of groupBits, and only
-  // writes the MAT and the node table. No run of noRunOf free nodes is left
-  // (0: not known, and then the summaries below are read afresh from the
-  // MAT and the node table before they are used), and every node below
-  // lowFree is in use. noRunOf is one more than the longest free run while
-  // that is shorter than 64 nodes; with a longer run it may be too high,
-  // which the next failed search for more than 64 nodes mends.
+  // first three cache lines of the descriptor, then one line each of
+  // freeBits, the MAT and the node table. No run of noRunOf free nodes is
+  // left (0: not known, and then the summaries below are read afresh from
+  // the MAT before they are used), and every node below lowFree is in use.
+  // noRunOf is one more than the longest free run after a search of the
+  // block that failed, and stays so as nodes come back; taking nodes can
+  // leave it too high, which the next failed search mends.
   int32_t noRunOf;
   int32_t lowFree;
   int32_t slot;       // position among the regular blocks in chain order
   int32_t pristine;   // nodes from here on were never handed out: still zero
-  uint32_t freeGroups;                // bit w set: group w all free
+  uint32_t freeGroups;                // bit w set: freeBits[w] all free
   // Of each group of 64 nodes: free nodes at its start and at its end, and
   // its longest free run (groupPre is zero past the last group); brought up
   // to date before a search for the groups whose bit is set in dirtyGroups.
   uint32_t dirtyGroups;
-  // The free runs by length: runCount[64] runs of 64 nodes or more, and
-  // while shortRunsKnown, runCount[L] runs of L nodes (1 <= L <= 63), with
-  // bit L of runLengths set while runCount[L] is not zero. Without a run of
-  // 64 the short runs are always known.
-  uint64_t runLengths;
-  uint16_t runCount[65];
-  uint8_t shortRunsKnown;
   uint8_t groupPre[MEM_NODES / 64 + 16];
   uint8_t groupSuf[MEM_NODES / 64];
   uint8_t groupBest[MEM_NODES / 64];
@@ -70,7 +57,7 @@ struct MemBlock {
   // two always agree, as one mapping holds the data area and the descriptor.
   uint8_t heapDesc;
   uint8_t heapData;
-  MemGroupBits groupBits[MEM_NODES / 64];
+  uint64_t freeBits[MEM_NODES / 64];  // bit i % 64 of word i / 64 set: node i free
   // The MAT comes before the node table, so that a new block touches few
   // pages of its descriptor (new pages are costly).
   char MAT[MEM_NODES + 1];

@@ -6,13 +6,10 @@
 // are poisoned, so an overflow or a use after PutMem is reported.
 //
 // First fit stays a search of the MAT for the lowest run of free nodes, made
-// cheap by summaries that change with it: each block keeps its free nodes
-// and the starts of its allocations as bits, the free runs of its 64-node
-// groups, and its free runs counted by length, which give its longest run;
-// the index (index.cpp) keeps every block's longest run, so a search goes
-// straight to the first block that can serve and to its lowest fit there.
-// GetMem and PutMem write the node table and the MAT but do not read them:
-// their entries are seldom in the cache.
+// cheap by summaries that change with it: each block keeps its free nodes as
+// bits and a small tree of free runs over its 64-node groups, the index
+// (index.cpp) keeps every block's longest run, so a search goes straight to
+// the first block that can serve and down its tree to the lowest fit.
 #include "MemMgr.h"
 
 #include <fcntl.h>
@@ -20,7 +17,6 @@
 #include <unistd.h>
 
 #include <bit>
-#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -108,41 +104,21 @@ void memindex::unmapArea(const Area &a) { ::unmapArea(a.p, a.length, a.fromHeap)
 
 namespace {
 
-[[gnu::always_inline]] inline bool isDedicated(const MemBlock *b) { return b->size > MEM_BLOCK_SIZE; }
+bool isDedicated(const MemBlock *b) { return b->size > MEM_BLOCK_SIZE; }
 
-[[gnu::always_inline]] inline size_t nodeIndex(const MemBlock *b, const void *p) {
+size_t nodeIndex(const MemBlock *b, const void *p) {
   return static_cast<size_t>(reinterpret_cast<uintptr_t>(p) -
                              reinterpret_cast<uintptr_t>(b->data)) / kNodeSize;
 }
 
-// True when p is where an allocation of block b begins: the start bits
-// say what the node table says, without reading its entry.
-[[gnu::always_inline]] inline bool startsAllocation(const MemBlock *b, const void *p) {
+// True when p is where an allocation of block b begins.
+bool startsAllocation(const MemBlock *b, const void *p) {
   if (isDedicated(b)) return p == b->data;
-  auto off = static_cast<size_t>(reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(b->data));
-  size_t i = off / kNodeSize;
-  return off % kNodeSize == 0 && (b->groupBits[i / 64].starts >> (i % 64) & 1);
+  const MemNodeEntry &e = b->nodes[nodeIndex(b, p)];
+  return e.count != 0 && e.addr == p;
 }
 
-[[gnu::always_inline]] inline void markStart(MemBlock *b, size_t i, bool start) {
-  uint64_t bit = uint64_t(1) << (i % 64);
-  uint64_t &m = b->groupBits[i / 64].starts;
-  m = start ? m | bit : m & ~bit;
-}
-
-// The node after the allocation that begins at node i: the next free node
-// or the next start, whichever comes first.
-[[gnu::always_inline]] inline size_t allocationEnd(const MemBlock *b, size_t i) {
-  size_t w = i / 64;
-  uint64_t m = (b->groupBits[w].free | b->groupBits[w].starts) & (~uint64_t(0) << (i % 64) << 1);
-  while (!m) {
-    if (++w == MEM_NODES / 64) return MEM_NODES;
-    m = b->groupBits[w].free | b->groupBits[w].starts;
-  }
-  return 64 * w + static_cast<size_t>(std::countr_zero(m));
-}
-
-[[gnu::always_inline]] inline void setMAT(MemBlock *b, size_t first, size_t count, char ch) {
+void setMAT(MemBlock *b, size_t first, size_t count, char ch) {
   char *p = b->MAT + first;
   if (count > 8) {
     memset(p, ch, count);
@@ -205,15 +181,15 @@ int longestRun(uint64_t m) {
 
 constexpr int kGroups = MEM_NODES / 64;
 static_assert(MEM_NODES % 64 == 0 && kGroups == 32,
-              "groupBits takes the MAT 64 nodes at a time, freeGroups one bit per group");
+              "freeBits takes the MAT 64 nodes at a time, freeGroups one bit per group");
 
 int largest(int a, int b) { return a > b ? a : b; }
 
-// The summaries of the groups of block b whose free bits changed.
+// The summaries of the groups of block b whose freeBits changed.
 void refreshGroups(MemBlock *b) {
   for (uint32_t dirty = b->dirtyGroups; dirty; dirty &= dirty - 1) {
     int w = std::countr_zero(dirty);
-    uint64_t m = b->groupBits[w].free;
+    uint64_t m = b->freeBits[w];
     b->groupPre[w] = static_cast<uint8_t>(std::countr_one(m));
     b->groupSuf[w] = static_cast<uint8_t>(std::countl_one(m));
     b->groupBest[w] = static_cast<uint8_t>(longestRun(m));
@@ -270,18 +246,30 @@ int longestFreeRun(MemBlock *b) {
   return longest;
 }
 
-[[gnu::always_inline]] inline void noteLongestRun(MemBlock *b, int longest) {
+void noteLongestRun(MemBlock *b, int longest) {
   if (b->noRunOf == longest + 1) return;
   b->noRunOf = longest + 1;
   memindex::noteLongestRun(b);
 }
 
+// freeBits, lowFree and noRunOf of block b read afresh from its MAT.
+void rebuildSummaries(MemBlock *b) {
+  b->freeGroups = 0;
+  for (int w = 0; w < kGroups; w++) {
+    b->freeBits[w] = blankMask(b->MAT + 64 * w);
+    if (b->freeBits[w] == ~uint64_t(0)) b->freeGroups |= uint32_t(1) << w;
+  }
+  b->dirtyGroups = ~uint32_t(0);
+  b->lowFree = 0;
+  noteLongestRun(b, longestFreeRun(b));
+}
+
 // Free nodes of block b directly below node i, and from node i upwards;
 // freeGroups passes over whole free groups at once.
-[[gnu::always_inline]] inline int freeBelow(const MemBlock *b, size_t i) {
+int freeBelow(const MemBlock *b, size_t i) {
   size_t w = i / 64, bit = i % 64;
   if (bit) {
-    int n = std::countl_one(b->groupBits[w].free << (64 - bit));
+    int n = std::countl_one(b->freeBits[w] << (64 - bit));
     if (n < static_cast<int>(bit)) return n;
   }
   // Groups w - 1 down to w - whole are all free; group w - whole - 1 is not.
@@ -289,116 +277,31 @@ int longestFreeRun(MemBlock *b) {
   if (whole > static_cast<int>(w)) whole = static_cast<int>(w);
   int n = static_cast<int>(bit) + 64 * whole;
   size_t next = w - static_cast<size_t>(whole);
-  return next ? n + std::countl_one(b->groupBits[next - 1].free) : n;
+  return next ? n + std::countl_one(b->freeBits[next - 1]) : n;
 }
 
-[[gnu::always_inline]] inline int freeFrom(const MemBlock *b, size_t i) {
+int freeFrom(const MemBlock *b, size_t i) {
   size_t w = i / 64, bit = i % 64;
   if (w >= kGroups) return 0;
-  int n = std::countr_one(b->groupBits[w].free >> bit);
+  int n = std::countr_one(b->freeBits[w] >> bit);
   if (n < static_cast<int>(64 - bit)) return n;
   int whole = std::countr_one(static_cast<uint64_t>(b->freeGroups) >> (w + 1));
   if (whole > static_cast<int>(kGroups - w - 1)) whole = static_cast<int>(kGroups - w - 1);
   n += 64 * whole;
   size_t next = w + 1 + static_cast<size_t>(whole);
-  return next < kGroups ? n + std::countr_one(b->groupBits[next].free) : n;
+  return next < kGroups ? n + std::countr_one(b->freeBits[next]) : n;
 }
 
-// A free run of len nodes (1 to 63) counted in, or out of, the short runs
-// of block b (a run of 0 nodes is none: it goes to the unused runCount[0],
-// and bit 0 of runLengths stays clear).
-[[gnu::always_inline]] inline void addRun(MemBlock *b, int len) {
-  if (len >= 64) return;
-  int at = len;
-  b->runCount[at]++;
-  b->runLengths |= (uint64_t(1) << (at & 63)) & ~uint64_t(1);
-}
-
-[[gnu::always_inline]] inline void dropRun(MemBlock *b, int len) {
-  if (len >= 64) return;
-  int at = len;
-  b->runLengths &= ~(static_cast<uint64_t>(--b->runCount[at] == 0) << (at & 63));
-}
-
-// noRunOf after the lengths changed, merged being the run a release made
-// (0 after a take): exact while every run is shorter than 64 nodes; with a
-// longer one it only grows, to stay above every run.
-[[gnu::always_inline]] inline void settleLongest(MemBlock *b, int merged) {
-  if (b->runCount[64] == 0)
-    noteLongestRun(b, 63 - std::countl_zero(b->runLengths | 1));
-  else if (merged >= b->noRunOf)
-    noteLongestRun(b, merged);
-}
-
-// The lengths of block b counted afresh from its free bits.
-void countRuns(MemBlock *b) {
-  memset(b->runCount, 0, sizeof b->runCount);
-  b->runLengths = 0;
-  for (size_t i = 0; i < MEM_NODES;) {
-    size_t w = i / 64;
-    uint64_t m = b->groupBits[w].free >> (i % 64);
-    if (!m) {
-      i = 64 * (w + 1);
-      continue;
-    }
-    i += static_cast<size_t>(std::countr_zero(m));
-    int run = freeFrom(b, i);
-    if (run >= 64)
-      b->runCount[64]++;
-    else
-      addRun(b, run);
-    i += static_cast<size_t>(run);
-  }
-  b->shortRunsKnown = 1;
-}
-
-// The lengths of block b after a change that ended the free runs out1 and
-// out2 and made the runs in1 and in2 (0: none), its free bits already set.
-// Runs of 64 or more are always counted; shorter ones only matter, and are
-// only counted, while there is no longer run (the block's longest is then
-// one of them): they are counted afresh when the last long run goes.
-[[gnu::always_inline]] inline void changeRuns(MemBlock *b, int out1, int out2, int in1, int in2) {
-  b->runCount[64] = static_cast<uint16_t>(b->runCount[64] + (in1 >= 64) + (in2 >= 64) - (out1 >= 64) -
-                                          (out2 >= 64));
-  if (b->runCount[64] != 0) {
-    b->shortRunsKnown = 0;
-  } else if (!b->shortRunsKnown) {
-    countRuns(b);
-  } else {
-    dropRun(b, out1);
-    dropRun(b, out2);
-    addRun(b, in1);
-    addRun(b, in2);
-  }
-}
-
-// The free bits, start bits, lengths, lowFree and noRunOf of block b read
-// afresh from its MAT and its node table.
-void rebuildSummaries(MemBlock *b) {
-  b->freeGroups = 0;
-  for (int w = 0; w < kGroups; w++) {
-    uint64_t starts = 0;
-    for (int i = 0; i < 64; i++)
-      if (b->nodes[64 * w + i].count != 0) starts |= uint64_t(1) << i;
-    b->groupBits[w] = MemGroupBits{blankMask(b->MAT + 64 * w), starts};
-    if (b->groupBits[w].free == ~uint64_t(0)) b->freeGroups |= uint32_t(1) << w;
-  }
-  b->dirtyGroups = ~uint32_t(0);
-  b->lowFree = 0;
-  countRuns(b);
-  noteLongestRun(b, longestFreeRun(b));
-}
-
-// Sets or clears the free bits of nodes first .. first + count - 1.
-[[gnu::always_inline]] inline void markGroupBits(MemBlock *b, size_t w, uint64_t bits, bool free) {
-  uint64_t m = free ? b->groupBits[w].free | bits : b->groupBits[w].free & ~bits;
-  b->groupBits[w].free = m;
+// Sets or clears the bits of nodes first .. first + count - 1 in freeBits.
+inline void markGroupBits(MemBlock *b, size_t w, uint64_t bits, bool free) {
+  uint64_t m = free ? b->freeBits[w] | bits : b->freeBits[w] & ~bits;
+  b->freeBits[w] = m;
   const uint32_t bit = uint32_t(1) << w;
-  b->freeGroups = (b->freeGroups & ~bit) | static_cast<uint32_t>(m == ~uint64_t(0)) << w;
+  b->freeGroups = m == ~uint64_t(0) ? b->freeGroups | bit : b->freeGroups & ~bit;
   b->dirtyGroups |= bit;
 }
 
-[[gnu::always_inline]] inline void markFreeBits(MemBlock *b, size_t first, size_t count, bool free) {
+inline void markFreeBits(MemBlock *b, size_t first, size_t count, bool free) {
   size_t last = first + count - 1;
   if (first / 64 == last / 64) {
     markGroupBits(b, first / 64, ~uint64_t(0) >> (64 - count) << (first % 64), free);
@@ -440,7 +343,7 @@ uint32_t crossingsAtLeast(const MemBlock *b, int k) {
 }
 
 // The lowest bit of m where k set bits begin (k <= 64), or -1.
-[[gnu::always_inline]] inline int firstRunInGroup(uint64_t m, int k) {
+int firstRunInGroup(uint64_t m, int k) {
   // Bit i of m: nodes i .. i + have - 1 of the group are all free.
   for (int have = 1; have < k && m;) {
     int sh = have < k - have ? have : k - have;
@@ -454,38 +357,31 @@ uint32_t crossingsAtLeast(const MemBlock *b, int k) {
 // (and then the block's longest run is noted exactly). A request of up to
 // 64 nodes starts in the lowest group that holds such a run or ends with
 // one that the next group continues; within a group, an inner run comes
-// before the run at its end. A longer request reads the free bits a group at a
+// before the run at its end. A longer request reads freeBits a group at a
 // time from the block's lowest free node (run counts the free nodes that end
 // the previous group).
-int searchGroups(MemBlock *b, int k);
-
-[[gnu::always_inline]] inline int findFreeRun(MemBlock *b, int k) {
+int findFreeRun(MemBlock *b, int k) {
   if (k <= 64) {
     // Nothing starts below lowFree: a run in its group is the first fit.
     int low = b->lowFree / 64;
     if (low < kGroups) {
-      int at = firstRunInGroup(b->groupBits[low].free, k);
+      int at = firstRunInGroup(b->freeBits[low], k);
       if (at >= 0) return 64 * low + at;
     }
   }
-  return searchGroups(b, k);
-}
-
-// The search past the group of lowFree.
-int searchGroups(MemBlock *b, int k) {
+  refreshGroups(b);
   if (k <= 64) {
-    refreshGroups(b);
     uint32_t inner = bytesAtLeast(b->groupBest, k);
     uint32_t across = crossingsAtLeast(b, k);
     if (inner | across) {
       int w = std::countr_zero(inner | across);
       if (!(inner >> w & 1)) return 64 * (w + 1) - b->groupSuf[w];
-      return 64 * w + firstRunInGroup(b->groupBits[w].free, k);
+      return 64 * w + firstRunInGroup(b->freeBits[w], k);
     }
   } else {
     int run = 0;
     for (int w = b->lowFree / 64; w < kGroups; w++) {
-      uint64_t m = b->groupBits[w].free;
+      uint64_t m = b->freeBits[w];
       if (run + std::countr_one(m) >= k) return 64 * w - run;
       run = m == ~uint64_t(0) ? run + 64 : std::countl_one(m);
     }
@@ -496,59 +392,40 @@ int searchGroups(MemBlock *b, int k) {
 
 // Nodes first .. first + count - 1 of block b zero-filled, as far as they
 // were handed out since the block was mapped (beyond that they are zero).
-[[gnu::always_inline]] inline void clearNodes(MemBlock *b, size_t first, size_t count) {
+void clearNodes(MemBlock *b, size_t first, size_t count) {
   size_t end = first + count;
   auto pristine = static_cast<size_t>(b->pristine);
   if (first < pristine) memset(b->data + kNodeSize * first, 0, kNodeSize * ((end < pristine ? end : pristine) - first));
   if (end > pristine) b->pristine = static_cast<int32_t>(end);
 }
 
-// True when the free nodes of block b form one run of 64 or more (which is
-// then freeNodes long): a block with room at its end, the common case.
-[[gnu::always_inline]] inline bool oneLongRun(const MemBlock *b) {
-  return b->shortRunsKnown && b->runLengths == 0 && b->runCount[64] == 1;
-}
-
-[[gnu::always_inline]] inline bool isFree(const MemBlock *b, size_t i) {
-  return i < MEM_NODES && (b->groupBits[i / 64].free >> (i % 64) & 1);
-}
-
 // Nodes first .. first + count - 1 of block b become free: the MAT and the
-// hints; they join the free runs on either side. The summaries are known
-// (noRunOf is not 0).
-[[gnu::always_inline]] inline void releaseNodes(MemBlock *b, size_t first, size_t count) {
+// hints; the run they join may be the block's longest now.
+void releaseNodes(MemBlock *b, size_t first, size_t count) {
   setMAT(b, first, count, MEM_FREE);
   if (static_cast<int32_t>(first) < b->lowFree) b->lowFree = static_cast<int32_t>(first);
-  int below, above;
-  if (oneLongRun(b)) {  // a free neighbour is all the free nodes there are
-    below = first && isFree(b, first - 1) ? b->freeNodes : 0;
-    above = !below && isFree(b, first + count) ? b->freeNodes : 0;
-  } else {
-    below = freeBelow(b, first);
-    above = freeFrom(b, first + count);
-  }
   b->freeNodes += static_cast<int32_t>(count);
-  int run = below + static_cast<int>(count) + above;
+  if (b->noRunOf == 0) {
+    rebuildSummaries(b);
+    return;
+  }
   markFreeBits(b, first, count, true);
-  // A long run that merely grows leaves the lengths as they were.
-  if (!((below == 0 && above >= 64) || (above == 0 && below >= 64))) changeRuns(b, below, above, run, 0);
-  settleLongest(b, run);
+  if (b->freeNodes < b->noRunOf) return;  // no run can be longer than the hint allows
+  int run = freeBelow(b, first) + static_cast<int>(count) + freeFrom(b, first + count);
+  if (run >= b->noRunOf) noteLongestRun(b, run);
 }
 
-// Nodes first .. first + count - 1 of block b, free and beginning at node
-// first + below of a free run, become used; what is left of the run on
-// either side stays free.
-[[gnu::always_inline]] inline void claimNodes(MemBlock *b, size_t first, size_t count, int below) {
-  assert(freeBelow(b, first) == below && freeFrom(b, first) >= static_cast<int>(count));
+// Nodes first .. first + count - 1 of block b become used (noRunOf stays
+// true: no run grew).
+void claimNodes(MemBlock *b, size_t first, size_t count) {
   setMAT(b, first, count, MEM_USED);
   if (b->lowFree == static_cast<int32_t>(first)) b->lowFree = static_cast<int32_t>(first + count);
-  int run = oneLongRun(b) ? b->freeNodes : below + freeFrom(b, first);
-  int rest = run - below - static_cast<int>(count);
   b->freeNodes -= static_cast<int32_t>(count);
+  if (b->noRunOf == 0) {
+    rebuildSummaries(b);
+    return;
+  }
   markFreeBits(b, first, count, false);
-  if (below == 0 && rest >= 64) return;  // a long run stays long
-  changeRuns(b, run, 0, below, rest);
-  settleLongest(b, 0);
 }
 
 // Before a new block is made: summaries of blocks whose MAT was laid out by
@@ -581,12 +458,10 @@ void *settle(const MemBlock *b, char *p, size_t n) {
   return p;
 }
 
-// Hands out k nodes at node i of block b, where a free run begins, for a
-// request of n bytes.
-[[gnu::always_inline]] inline void *takeNodes(MemBlock *b, int i, int k, size_t n) {
+// Hands out k nodes at node i of block b for a request of n bytes.
+void *takeNodes(MemBlock *b, int i, int k, size_t n) {
   char *addr = b->data + kNodeSize * static_cast<size_t>(i);
-  claimNodes(b, static_cast<size_t>(i), static_cast<size_t>(k), 0);
-  markStart(b, static_cast<size_t>(i), true);
+  claimNodes(b, static_cast<size_t>(i), static_cast<size_t>(k));
   b->nodes[i].count = static_cast<uint16_t>(k);
   b->nodes[i].addr = addr;
   size_t span = kNodeSize * static_cast<size_t>(k);
@@ -661,12 +536,10 @@ MemBlock *GetNewBlock(size_t length) {
   b->slot = -1;
   if (size == kBlockSize) {
     for (int w = 0; w < kGroups; w++) {
-      b->groupBits[w].free = ~uint64_t(0);
+      b->freeBits[w] = ~uint64_t(0);
       b->groupPre[w] = b->groupSuf[w] = b->groupBest[w] = 64;
     }
     b->freeGroups = ~uint32_t(0);
-    b->runCount[64] = 1;
-    b->shortRunsKnown = 1;
     b->noRunOf = MEM_NODES + 1;
   }
   if (!memindex::addBlock(b)) {
@@ -762,19 +635,16 @@ void PutMem(void *p) {
     if (p == b->data) FreeBlock(b);
     return;
   }
-  if (b->noRunOf == 0) rebuildSummaries(b);
-  // The start bits decide and give the length, so that the node table is
-  // only written (its entry is rarely in the cache).
-  if (startsAllocation(b, p)) {
-    size_t i = nodeIndex(b, p);
-    size_t count = allocationEnd(b, i) - i;
-    assert(b->nodes[i].count == count && b->nodes[i].addr == p);
+  size_t i = nodeIndex(b, p);
+  MemNodeEntry &e = b->nodes[i];
+  if (e.count != 0 && e.addr == p) {
+    size_t count = e.count;
+    e.count = 0;
+    e.addr = nullptr;
     if (b->freeNodes + static_cast<int32_t>(count) == MEM_NODES) {
       FreeBlock(b);  // the block goes, and its MAT with it
       return;
     }
-    b->nodes[i] = MemNodeEntry{0, nullptr};
-    markStart(b, i, false);
     releaseNodes(b, i, count);
     memPoison(p, count * kNodeSize);
   }
@@ -788,7 +658,6 @@ void *AdjustMem(void *ptr, size_t n) {
   }
   char *p = static_cast<char *>(ptr);
   MemBlock *b = p ? FindBlock(p) : nullptr;
-  if (b && !isDedicated(b) && b->noRunOf == 0) rebuildSummaries(b);
   if (!b || !startsAllocation(b, p)) return GetMem(n);
   size_t r = roundRequest(n);
   if (r == 0) {
@@ -833,7 +702,7 @@ void *AdjustMem(void *ptr, size_t n) {
   }
   size_t c = k - a;
   if (i + k <= MEM_NODES && TestMAT(b->MAT + i + a, MEM_FREE, static_cast<int>(c))) {
-    claimNodes(b, i + a, c, 0);
+    claimNodes(b, i + a, c);
     memUnpoison(p + a * kNodeSize, c * kNodeSize);
     clearNodes(b, i + a, c);
     b->nodes[i].count = static_cast<uint16_t>(k);
@@ -841,9 +710,7 @@ void *AdjustMem(void *ptr, size_t n) {
   }
   if (i >= c && TestMAT(b->MAT + i - c, MEM_FREE, static_cast<int>(c))) {
     char *q = p - c * kNodeSize;
-    claimNodes(b, i - c, c, freeBelow(b, i - c));
-    markStart(b, i, false);
-    markStart(b, i - c, true);
+    claimNodes(b, i - c, c);
     memUnpoison(q, k * kNodeSize);
     memmove(q, p, a * kNodeSize);
     memset(q + a * kNodeSize, 0, c * kNodeSize);
