@@ -23,14 +23,15 @@ struct MemNodeEntry {
   char *addr;       // its address (data + 32 * node), null where none begins
 };
 
-// Block descriptor, one per block, in a mapping of its own.
+// Block descriptor, one per block, mapped with its data area: in the pages
+// right after the data area and the spare page MapBlock adds to it.
 struct MemBlock {
   MemBlock *next;
   MemBlock *prev;
   int32_t size;         // data area: 65,536, or a multiple of it for a dedicated block
   int32_t usedLen;      // dedicated blocks: the rounded length in use
   int32_t freeNodes;    // regular blocks: free nodes; dedicated blocks: 0
-  char *data;           // the data area (a separate mapping)
+  char *data;           // the data area (where the block's mapping begins)
   // Search hints, laid out so that an allocation or a release reads the
   // first three cache lines of the descriptor, then one line each of
   // freeBits, the MAT and the node table. No run of noRunOf free nodes is
@@ -51,13 +52,14 @@ struct MemBlock {
   uint8_t groupPre[MEM_NODES / 64 + 16];
   uint8_t groupSuf[MEM_NODES / 64];
   uint8_t groupBest[MEM_NODES / 64];
-  // Where the two mappings came from: 1 when taken from the C heap because
-  // "/dev/zero" could not be opened (released with free, not munmap).
+  // Where the mapping came from: 1 when taken from the C heap because
+  // "/dev/zero" could not be opened (released with free, not munmap); the
+  // two always agree, as one mapping holds the data area and the descriptor.
   uint8_t heapDesc;
   uint8_t heapData;
   uint64_t freeBits[MEM_NODES / 64];  // bit i % 64 of word i / 64 set: node i free
-  // The MAT comes before the node table, so that a new block touches one
-  // page of its descriptor (new pages are costly).
+  // The MAT comes before the node table, so that a new block touches few
+  // pages of its descriptor (new pages are costly).
   char MAT[MEM_NODES + 1];
   MemNodeEntry nodes[MEM_NODES];
 };

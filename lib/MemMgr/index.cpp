@@ -105,6 +105,7 @@ MemBlock **slotBlocks = nullptr;
 uint16_t *slotRuns = nullptr;
 size_t slotCap = 0;
 size_t slotCount = 0;
+MemBlock *lastFound = nullptr;
 
 bool addBlock(MemBlock *b) {
   bool regular = b->size == MEM_BLOCK_SIZE;
@@ -123,6 +124,7 @@ bool addBlock(MemBlock *b) {
 }
 
 void dropBlock(MemBlock *b) {
+  if (lastFound == b) lastFound = nullptr;
   for (uintptr_t key = firstWindow(b); key <= lastWindow(b); key++) eraseWindow(key, b);
   if (b->slot < 0) return;
   // The blocks after it move down one place (the run array stays zero past

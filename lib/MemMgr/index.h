@@ -49,21 +49,28 @@ extern MemBlock **slotBlocks;      // the regular blocks in chain order
 extern uint16_t *slotRuns;         // their noRunOf - 1, zero past the last
 extern size_t slotCap;             // a multiple of kSlotGroup
 extern size_t slotCount;
+extern MemBlock *lastFound;        // the block lookupBlock found last, or null
 
 inline size_t hashWindow(uintptr_t key) {
   return static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & (windowCap - 1);
 }
 
-// The block whose data area holds p, or null.
+inline bool holds(const MemBlock *b, uintptr_t a) {
+  return a - reinterpret_cast<uintptr_t>(b->data) < static_cast<size_t>(b->size);
+}
+
+// The block whose data area holds p, or null. Releases come in runs from
+// one block, so the block found last is tried first.
 inline MemBlock *lookupBlock(const void *p) {
-  if (!windowCap) return nullptr;
   uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  if (lastFound && holds(lastFound, a)) return lastFound;
+  if (!windowCap) return nullptr;
   uintptr_t key = a >> kWindowShift;
   for (size_t i = hashWindow(key); windows[i].block; i = (i + 1) & (windowCap - 1)) {
-    if (windows[i].key != key) continue;
-    uintptr_t start = reinterpret_cast<uintptr_t>(windows[i].block->data);
-    if (a >= start && a - start < static_cast<size_t>(windows[i].block->size))
-      return windows[i].block;
+    if (windows[i].key == key && holds(windows[i].block, a)) {
+      lastFound = windows[i].block;
+      return lastFound;
+    }
   }
   return nullptr;
 }

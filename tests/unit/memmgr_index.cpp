@@ -86,4 +86,12 @@ TEST(MemIndex, SummariesAgreeWithTablesAfterRandomRuns) {
   EXPECT_EQ(memindex::windowCount, 0u);
 }
 
+// The block found last is tried first, so it must be forgotten when it goes.
+TEST(MemIndex, BlockFoundLastForgottenWhenFreed) {
+  void *p = GetMem(10);
+  ASSERT_EQ(FindBlock(p), pMemB);
+  PutMem(p);
+  EXPECT_EQ(FindBlock(p), nullptr);
+}
+
 }  // namespace
