@@ -8,8 +8,9 @@
 #   kind "time":  our median time / the alternative's, met when <= goal
 #   kind "speed": the alternative's median time / ours, met when >= goal
 # Benchmark names are exact Google Benchmark names (see <program> --benchmark_list_tests).
-# The last line is the installer against its floor in the sandbox
-# (tools/install-bench.sh, about a minute); --no-install leaves it out.
+# The last two lines are the installer in the sandbox against the floor done
+# by the installer's own commands and against its floor
+# (tools/install-bench.sh, about a minute); --no-install leaves them out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 usage() { echo "usage: tools/bench.sh [--no-install]"; }
