@@ -142,7 +142,8 @@ void CloseInputFile();
 // directories holds as well: a link in the last component is not followed
 // (ELOOP) and the file must be the effective user's with a single name
 // (EPERM). O_TRUNC is applied only after these checks. The descriptor is
-// blocking and close-on-exec.
+// close-on-exec, and blocking unless flags hold O_NONBLOCK (which costs no
+// further call: a regular file's reads and writes ignore it).
 int OpenCheckedFile(const char *path, int flags, unsigned mode, int own);
 // Gives the descriptor of a new copy the owner and group (where we may give
 // them away) and then the mode of the file st describes, the one it replaces.

@@ -88,25 +88,6 @@ int openCurrentFd(const char *name, int flags, int errMode, int *fault) {
   }
 }
 
-// The current file opened for reading, and its size in *size when known.
-// A regular file that opens at once costs an open and an fstat; it stays
-// in non-blocking mode, which a regular file's reads ignore (a read that
-// answers EAGAIN all the same is retried blocking). Every other case is
-// openCurrentFd's: missing files, retries, devices and FIFOs.
-int openForReading(const char *name, size_t *size) {
-  char path[PATH_BUF];
-  if (buildDbPath(path, sizeof path, name, "tdb")) {
-    FdHandle fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat st;
-    if (fd && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-      if (st.st_size < 0x7fffff00) *size = static_cast<size_t>(st.st_size);
-      return fd.release();
-    }
-  }
-  int fault;
-  return openCurrentFd(name, O_RDONLY, 0, &fault);
-}
-
 // openCurrentFd as a stream of the given fopen mode.
 FILE *openCurrentFile(const char *name, const char *mode, int errMode, int *fault) {
   int flags = strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
@@ -260,12 +241,15 @@ class RecordReader {
   // (a regular file, which writers never change in place); a full buffer
   // grows to the file's size and the read goes on.
   explicit RecordReader(const char *name) {
-    size_t expect = DBM_REC_BUF_SIZE;
-    FdHandle fd(openForReading(name, &expect));
+    // Non-blocking, which a regular file's reads ignore, spares the open
+    // two fcntl calls; a read that answers EAGAIN all the same is retried
+    // blocking.
+    int fault;
+    FdHandle fd(openCurrentFd(name, O_RDONLY | O_NONBLOCK, 0, &fault));
     if (!fd) return;
     size_t room = 0, got = 0;
     bool blocking = false;
-    char *data = fileBuffer(expect + 1, &room);
+    char *data = fileBuffer(DBM_REC_BUF_SIZE, &room);
     while (data) {
       if (got == room) {
         struct stat st;

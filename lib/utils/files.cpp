@@ -292,8 +292,9 @@ int OpenCheckedFile(const char *path, int flags, unsigned mode, int own) {
     return -1;
   }
   if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) != O_RDONLY && ftruncate(fd.get(), 0) != 0) return -1;
+  if ((flags & O_NONBLOCK) != 0) return fd.release();
   int fl = fcntl(fd.get(), F_GETFL);
-  if (fl < 0 || fcntl(fd.get(), F_SETFL, (fl & ~O_NONBLOCK) | (flags & O_NONBLOCK)) != 0) return -1;
+  if (fl < 0 || fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK) != 0) return -1;
   return fd.release();
 }
 
