@@ -38,6 +38,12 @@ constexpr int DBM_MAX_PAYLOAD = 0xFFF7;     // most payload bytes GetData reads 
 constexpr int DBM_HEADER_SIZE = 16;         // header of the headered format
 constexpr int DBT_KEY_BUF_SIZE = 4096;      // key buffer: keys up to 4,095 characters
 constexpr int DBT_SCRATCH_SIZE = 65535;     // size of the scratch buffer pMem
+// A legacy record whose length field is len, with left bytes after the
+// field, is whole and readable: it holds at least its key field, no more
+// than GetData reads, and lies within the bytes (left may be negative).
+constexpr bool DbmRecordFits(size_t len, ptrdiff_t left) {
+  return len - 2 <= static_cast<size_t>(DBM_MAX_PAYLOAD - 2) && static_cast<ptrdiff_t>(len) <= left;
+}
 constexpr int DBT_NO_REFRESH = 2;           // open flag: never re-read the file
 constexpr int DBT_NO_WRITE = 4;             // open flag: never write after a change
 constexpr int DBT_TYPE_NONE = 0;            // nothing loaded yet (written headered)

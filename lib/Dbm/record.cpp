@@ -308,8 +308,7 @@ class RecordReader {
   int nextLength() const {
     if (size_ - pos_ < 2) return -1;
     int len = loadHost16(data_ + pos_);
-    if (len < 2 || len > DBM_MAX_PAYLOAD || size_ - pos_ - 2 < static_cast<size_t>(len)) return -1;
-    return len;
+    return DbmRecordFits(static_cast<size_t>(len), static_cast<ptrdiff_t>(size_ - pos_ - 2)) ? len : -1;
   }
 
   const char *data_ = nullptr;

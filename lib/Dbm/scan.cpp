@@ -97,7 +97,7 @@ struct Walk {
   }
   // False at the end and at a damaged length: below the key field, beyond
   // the record buffer or beyond the bytes.
-  bool fits() const { return len - 2 <= DBM_MAX_PAYLOAD - 2 && static_cast<ptrdiff_t>(len) <= end - chain; }
+  bool fits() const { return DbmRecordFits(len, end - chain); }
   void next() {
     const char *here = chain;
     chain = here + len + 2;
