@@ -359,7 +359,9 @@ int firstRunInGroup(uint64_t m, int k) {
 // one that the next group continues; within a group, an inner run comes
 // before the run at its end. A longer request reads freeBits a group at a
 // time from the block's lowest free node (run counts the free nodes that end
-// the previous group).
+// the previous group) and needs no group summaries: they are brought up to
+// date only when read, so the groups a large allocation and its release
+// both touch are summed up once.
 int findFreeRun(MemBlock *b, int k) {
   if (k <= 64) {
     // Nothing starts below lowFree: a run in its group is the first fit.
@@ -369,8 +371,8 @@ int findFreeRun(MemBlock *b, int k) {
       if (at >= 0) return 64 * low + at;
     }
   }
-  refreshGroups(b);
   if (k <= 64) {
+    refreshGroups(b);
     uint32_t inner = bytesAtLeast(b->groupBest, k);
     uint32_t across = crossingsAtLeast(b, k);
     if (inner | across) {
