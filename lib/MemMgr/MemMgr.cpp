@@ -473,19 +473,27 @@ void *takeNodes(MemBlock *b, int i, int k, size_t n) {
   return addr;
 }
 
-// The descriptor pages that a new block writes at once are asked for in one
-// call instead of one page fault each (faults are costly, in a virtual
-// machine most of all): those up to the node table, and for a regular block
-// the next page as well, where its first allocations are entered.
-void prefaultDescriptor(MemBlock *b, bool regular) {
+// The pages of n bytes at p, which are written next, asked for in one call
+// instead of one page fault each (faults are costly, in a virtual machine
+// most of all). A kernel without the call faults them in later.
+void prefault(void *p, size_t n) {
 #ifdef MADV_POPULATE_WRITE
-  auto page = static_cast<size_t>(getpagesize());
-  size_t length = (offsetof(MemBlock, nodes) + page - 1) / page * page + (regular ? page : 0);
-  madvise(b, length, MADV_POPULATE_WRITE);  // a kernel without it faults the pages in later
+  auto page = static_cast<uintptr_t>(getpagesize());
+  uintptr_t from = reinterpret_cast<uintptr_t>(p) / page * page;
+  uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n + page - 1) / page * page;
+  madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
 #else
-  (void)b;
-  (void)regular;
+  (void)p;
+  (void)n;
 #endif
+}
+
+// The descriptor pages that a new block writes at once: those up to the
+// node table, and for a regular block the next page as well, where its first
+// allocations are entered.
+void prefaultDescriptor(MemBlock *b, bool regular) {
+  auto page = static_cast<size_t>(getpagesize());
+  prefault(b, (offsetof(MemBlock, nodes) + page - 1) / page * page + (regular ? page : 0));
 }
 
 }  // namespace
@@ -672,6 +680,8 @@ void *AdjustMem(void *ptr, size_t n) {
       size_t old = allocationSpan(b, p);
       char *q = static_cast<char *>(GetMem(r));
       if (!q) return nullptr;
+      MemBlock *to = FindBlock(q);
+      if (!to->heapData) prefault(q, old);  // a fresh mapping, all of it copied into
       memUnpoison(p, old);
       memcpy(q, p, old);
       PutMem(p);
