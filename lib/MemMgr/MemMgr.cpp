@@ -685,7 +685,7 @@ void *AdjustMem(void *ptr, size_t n) {
       memUnpoison(p, old);
       memcpy(q, p, old);
       PutMem(p);
-      return settle(FindBlock(q), q, n);
+      return settle(to, q, n);
     }
     // The dedicated block keeps serving; the bytes between the two lengths
     // are cleared in either direction, and the used length always follows.
